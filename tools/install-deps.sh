@@ -12,7 +12,7 @@ packages=(
     xvfb xauth x11-apps imagemagick
     binutils-mingw-w64-x86-64
     clang libclang-rt-14-dev valgrind
-    python3-pil
+    python3-pil fonts-dejavu-core
 )
 
 missing=()
