@@ -105,6 +105,8 @@ private:
     void applyTemperatureChoice(int choice); // mainwindow_settings.cpp
     void setCycleMode(bool on);              // mainwindow_applications.cpp
     void setManualControlsEnabled(bool on);  // mainwindow_applications.cpp
+    void cycleButtonToggled(bool checked);   // mainwindow_applications.cpp
+    void uncheckCycleButtons();              // mainwindow_applications.cpp
     // Closes the port and deletes the device; no-op without one.
     void releaseDevice();
     // Shows the modal OK/Cancel warning of the destructive commands; true on OK.

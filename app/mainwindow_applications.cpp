@@ -1,0 +1,316 @@
+// The three application pages: thresholds, options, single and continuous images.
+
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "briscadevice.h"
+#include "briscaregisters.h"
+#include "image.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStatusBar>
+
+namespace {
+
+constexpr int statusTimeoutMs = 5000;
+// Application 1 limits its field of view to the inner 20 x 20 pixels.
+constexpr quint8 limitedFieldOfView = 20;
+constexpr int framePixels = 32 * 32;
+
+} // namespace
+
+void MainWindow::on_pushButton_app1SetNewThresholds_clicked()
+{
+    if (!device)
+        return;
+    const quint16 minimum = celsiusToKelvinTenths(ui->doubleSpinBox_app1MinThreshold->value());
+    const quint16 maximum = celsiusToKelvinTenths(ui->doubleSpinBox_app1MaxThreshold->value());
+    device->writeApp1Thresholds(maximum, minimum);
+}
+
+void MainWindow::on_pushButton_app2SetNewThresholds_clicked()
+{
+    if (!device)
+        return;
+    const quint16 minimum = celsiusToKelvinTenths(ui->doubleSpinBox_app2MinThreshold->value());
+    const quint16 maximum = celsiusToKelvinTenths(ui->doubleSpinBox_app2MaxThreshold->value());
+    device->writeApp2Thresholds(maximum, minimum);
+}
+
+void MainWindow::on_pushButton_app3SetNewThresholds_clicked()
+{
+    if (!device)
+        return;
+    const quint16 minimum = celsiusToKelvinTenths(ui->doubleSpinBox_app3MinThreshold->value());
+    const quint16 maximum = celsiusToKelvinTenths(ui->doubleSpinBox_app3MaxThreshold->value());
+    device->writeApp3Thresholds(maximum, minimum);
+}
+
+void MainWindow::on_pushButton_app1UpdateData_clicked()
+{
+    if (!device)
+        return;
+    device->updateMeasurements();
+}
+
+void MainWindow::on_pushButton_app2UpdateData_clicked()
+{
+    if (!device)
+        return;
+    device->updateMeasurements();
+}
+
+void MainWindow::on_pushButton_app3UpdateData_clicked()
+{
+    if (!device)
+        return;
+    device->readApp3Data();
+}
+
+void MainWindow::on_pushButton_getImage_clicked()
+{
+    if (!device)
+        return;
+    device->requestImage();
+}
+
+void MainWindow::on_pushButton_app2GetImage_clicked()
+{
+    if (!device)
+        return;
+    device->requestImage();
+}
+
+void MainWindow::on_pushButton_app3GetImage_clicked()
+{
+    if (!device)
+        return;
+    device->readApp3Data();
+    device->requestImage();
+}
+
+void MainWindow::on_radioButton_frameAverageApps1And3_toggled(bool checked)
+{
+    if (!device)
+        return;
+    device->writeFrameAverage(checked);
+    ui->radioButton_frameAverageApps1And3_2->setChecked(checked);
+}
+
+void MainWindow::on_radioButton_frameAverageApps1And3_2_toggled(bool checked)
+{
+    if (!device)
+        return;
+    device->writeFrameAverage(checked);
+    ui->radioButton_frameAverageApps1And3->setChecked(checked);
+}
+
+void MainWindow::on_radioButton_app1LimitFov_toggled(bool checked)
+{
+    if (!device)
+        return;
+    device->writeApp1LimitFov(checked);
+    // The last frame is drawn again with or without the square; no new frame is read.
+    if (checked)
+        ui->tempPlot_app1->drawCenteredSquare(limitedFieldOfView);
+    ui->tempPlot_app1->plotPixelData();
+}
+
+void MainWindow::on_spinBox_movingAverageWindow_editingFinished()
+{
+    if (!device)
+        return;
+    device->writeMovingAverageWindow(quint8(ui->spinBox_movingAverageWindow->value()));
+}
+
+void MainWindow::on_comboBox_reticleSize_currentIndexChanged(int index)
+{
+    // No current item: the sensor holds a size the list does not offer, and 2 * -1 + 2
+    // would overwrite it with 0.
+    if (!device || index < 0)
+        return;
+    device->writeReticleSize(quint8(2 * index + 2));
+}
+
+void MainWindow::on_comboBox_gridROISize_currentIndexChanged(int index)
+{
+    // As for the centred area: a code outside the list must not be replaced by 0.
+    if (!device || index < 0)
+        return;
+    device->writeGridRoiSize(quint8(index + 1));
+}
+
+void MainWindow::on_comboBox_counterType_currentIndexChanged(int index)
+{
+    if (!device)
+        return;
+    device->writeCounterType(index != 0);
+}
+
+void MainWindow::on_pushButton_resetApp3Counter_clicked()
+{
+    if (!device)
+        return;
+    device->resetApp3Counter();
+    ui->label_app3CounterValue->setText(QStringLiteral("0"));
+}
+
+void MainWindow::on_pushButton_clearNONCapp1_clicked()
+{
+    if (!device)
+        return;
+    device->clearNoNcOutput();
+}
+
+void MainWindow::on_pushButton_clearNONCapp1_2_clicked()
+{
+    if (!device)
+        return;
+    device->clearNoNcOutput();
+}
+
+void MainWindow::on_pushButton_clearNONCapp1_3_clicked()
+{
+    if (!device)
+        return;
+    device->clearNoNcOutput();
+}
+
+void MainWindow::on_pushButton_cycleMode_toggled(bool checked)
+{
+    cycleButtonToggled(checked);
+}
+
+void MainWindow::on_pushButton_cycleMode1_toggled(bool checked)
+{
+    cycleButtonToggled(checked);
+}
+
+void MainWindow::on_pushButton_cycleMode3_toggled(bool checked)
+{
+    cycleButtonToggled(checked);
+}
+
+void MainWindow::cycleButtonToggled(bool checked)
+{
+    // Without a device the button only changes its own state. Stopping stays possible,
+    // so a mode cut short by a lost link can always be left.
+    if (checked && !device)
+        return;
+    setCycleMode(checked);
+}
+
+void MainWindow::setCycleMode(bool on)
+{
+    if (on == cycleModeActive) {
+        // A second start would put a second request cycle on the bus, and the two would
+        // then feed each other for as long as the mode runs.
+        if (!on)
+            uncheckCycleButtons();
+        return;
+    }
+    if (on && !device)
+        return;
+
+    cycleModeActive = on;
+    setManualControlsEnabled(!on);
+    if (on)
+        device->requestImage();
+    else
+        uncheckCycleButtons();
+}
+
+void MainWindow::uncheckCycleButtons()
+{
+    // Also reached when the link is lost and the mode is stopped from outside: the
+    // buttons must not keep showing a mode that no longer runs.
+    for (QPushButton *button :
+         {ui->pushButton_cycleMode, ui->pushButton_cycleMode1, ui->pushButton_cycleMode3}) {
+        const QSignalBlocker blocker(button);
+        button->setChecked(false);
+    }
+}
+
+void MainWindow::setManualControlsEnabled(bool on)
+{
+    QWidget *const controls[] = {
+        ui->pushButton_Settings,
+        ui->pushButton_Application1,
+        ui->pushButton_Application2,
+        ui->pushButton_Application3,
+        ui->pushButton_Connection,
+        ui->pushButton_app1SetNewThresholds,
+        ui->pushButton_app1UpdateData,
+        ui->pushButton_app2GetImage,
+        ui->pushButton_app2SetNewThresholds,
+        ui->pushButton_app2UpdateData,
+        ui->pushButton_app3GetImage,
+        ui->pushButton_app3SetNewThresholds,
+        ui->pushButton_clearNONCapp1,
+        ui->pushButton_clearNONCapp1_2,
+        ui->pushButton_clearNONCapp1_3,
+        ui->pushButton_getImage,
+        ui->pushButton_resetApp3Counter,
+        ui->radioButton_app1LimitFov,
+        ui->radioButton_frameAverageApps1And3,
+        ui->radioButton_frameAverageApps1And3_2,
+        ui->comboBox_gridROISize,
+        ui->comboBox_counterType,
+        ui->comboBox_reticleSize,
+        ui->spinBox_movingAverageWindow,
+    };
+    for (QWidget *control : controls)
+        control->setEnabled(on);
+    ui->actionReset_device->setEnabled(on);
+
+    if (on) {
+        applyTemperatureChoice(ui->comboBox_temperatureChoice->currentIndex());
+    } else {
+        for (QDoubleSpinBox *editor :
+             {ui->doubleSpinBox_app1MaxThreshold, ui->doubleSpinBox_app1MinThreshold,
+              ui->doubleSpinBox_app2MaxThreshold, ui->doubleSpinBox_app2MinThreshold,
+              ui->doubleSpinBox_app3MaxThreshold, ui->doubleSpinBox_app3MinThreshold})
+            editor->setEnabled(false);
+    }
+}
+
+void MainWindow::updateImageWithPixelData(QVector<quint16> frame)
+{
+    if (!device)
+        return;
+
+    // The view reads exactly one frame's worth of values; anything else is not a frame.
+    if (frame.size() == framePixels) {
+        ui->tempPlot_app1->setPixelData(frame);
+        if (device->app1LimitFov)
+            ui->tempPlot_app1->drawCenteredSquare(limitedFieldOfView);
+        ui->tempPlot_app1->plotPixelData();
+
+        ui->tempPlot_app2->setPixelData(frame);
+        ui->tempPlot_app2->drawCenteredSquare(device->reticleSize);
+        ui->tempPlot_app2->plotPixelData();
+
+        ui->tempPlot_app3->setPixelData(frame);
+        const quint8 side = Brisca::roiSideFromGridCode(device->gridRoiSize);
+        if (side == 2 || side == 4 || side == 8 || side == 16) {
+            ui->tempPlot_app3->drawRoiGrid(side, device->roiTemperatures, device->app3MinThreshold,
+                                           device->app3MaxThreshold);
+        } else {
+            // A code the grid cannot be built from: the frame is shown bare, and the
+            // region temperatures of this read are dropped as a drawn grid would.
+            device->roiTemperatures.clear();
+        }
+        ui->tempPlot_app3->plotPixelData();
+    }
+
+    ui->statusbar->showMessage(QStringLiteral("Done"), statusTimeoutMs);
+
+    if (cycleModeActive)
+        device->requestImage();
+}
