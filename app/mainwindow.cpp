@@ -18,7 +18,7 @@ constexpr int StatusTimeoutMs = 5000;
 // How long a request may stay unanswered before the master gives up on it.
 constexpr int ReplyTimeoutMs = 3000;
 
-const char ProductPageAddress[] = "https://www.velmora.com/products/brisca";
+const char ProductPageAddress[] = "https://www.example.com/products/brisca";
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
