@@ -202,6 +202,10 @@ void MainWindow::deviceStateChanged(QModbusDevice::State state)
 {
     if (state != QModbusDevice::UnconnectedState || !device || sender() != device)
         return;
+    // A Connect that fails also ends unconnected; only a port the window shows as open
+    // can be lost.
+    if (ui->pushButton_connect->isEnabled())
+        return;
 
     // We are inside the device's own signal: it can only be deleted once control has
     // left it. The handlers of every page see no device from now on, as after Disconnect.

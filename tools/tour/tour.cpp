@@ -56,8 +56,7 @@ public:
                          [this](const QString &text) { m_messages << text; });
     }
 
-    template <typename T>
-    T *widget(const char *name) const
+    template <typename T> T *widget(const char *name) const
     {
         T *w = m_window.findChild<T *>(QLatin1String(name));
         if (!w)
@@ -143,7 +142,8 @@ int main(int argc, char *argv[])
     }
     step(tour.click("pushButton_connect"), "Connect is not available") &&
         step(tour.click("pushButton_SelectSlave"), "Select slave is not available") &&
-        step(waitUntil([&] { return tour.sawMessage(QStringLiteral("Done, connection successful")); }),
+        step(waitUntil(
+                 [&] { return tour.sawMessage(QStringLiteral("Done, connection successful")); }),
              "the sensor was not validated");
     step(tour.save(QStringLiteral("01-connection.png")), "cannot save a picture");
 
