@@ -164,6 +164,11 @@ void BriscaDevice::testCommandReturned()
 void BriscaDevice::readSettings(quint8 address)
 {
     emit signal_status(tr("Reading settings, please wait"));
+    // The coil answer arrives before the holding registers that carry the sensor's own
+    // address, and the window may write a setting back as soon as it has shown the coils;
+    // until then the address just validated is the only meaningful one. Left at 0, that
+    // write would be a broadcast to every sensor on the bus.
+    slaveAddress = address;
     readCoils(address);
     readHoldingRegisters(address);
 }

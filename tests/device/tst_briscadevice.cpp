@@ -12,6 +12,7 @@
 #include <memory>
 #include <pty.h>
 #include <unistd.h>
+#include <utility>
 
 using DeviceCall = std::function<void(BriscaDevice &)>;
 Q_DECLARE_METATYPE(DeviceCall)
@@ -100,6 +101,7 @@ private slots:
     void probe_data();
     void probe();
     void readSettings();
+    void writeBackBeforeHoldingAnswer();
     void updateMeasurements();
     void requestImage();
     void frameWithFailedChunks();
@@ -257,6 +259,28 @@ void tst_BriscaDevice::readSettings()
     QCOMPARE(s_debugLines.at(11), QString("Received coil data from sensor: Address: 11, Value: 1"));
     QCOMPARE(s_debugLines.at(13 + 2),
              QString("Received holding registers data from sensor: Address: 2, Value: e93"));
+}
+
+// The window writes a setting back as soon as it has shown the coils, before the holding
+// registers with the sensor's own address arrive: that write must reach the validated
+// sensor, not every sensor on the bus.
+void tst_BriscaDevice::writeBackBeforeHoldingAnswer()
+{
+    QJsonObject map;
+    map["holding"] = array({7, 22});
+    QVERIFY(open({"--load", m_sim->writeJson("seven.json", map), "--fps", "0"}));
+    m_device->slaveAddress = 0;
+    // Once: the echo of the write is coil data again.
+    bool written = false;
+    connect(m_device.get(), &BriscaDevice::coilsDataReady, m_device.get(), [this, &written] {
+        if (!std::exchange(written, true))
+            m_device->writeNoNcEnabled(true);
+    });
+    m_device->readSettings(7);
+    QTRY_COMPARE(m_sim->received().size(), 3);
+    QCOMPARE(withoutCrc(m_sim->received()),
+             (QStringList{frame(7, 1, 0, 13), frame(7, 3, 0, 14), frame(7, 5, 0, 0xff00)}));
+    QTRY_COMPARE(m_sim->stateArray("coils").value(0), 1);
 }
 
 void tst_BriscaDevice::updateMeasurements()
