@@ -37,9 +37,10 @@ public:
     // Connect, Select slave, and wait for "Done, connection successful"; then waits until
     // the writes that selecting may have caused are answered.
     bool connectAndSelect(int slave = 1);
-    // Waits until every request issued so far is answered and nothing new follows: issues
-    // one read of the discrete inputs and checks that it was the only request the sensor
-    // saw meanwhile, repeating while echoes of writes keep causing new ones.
+    // Waits until every request issued so far is answered and nothing new follows: sends
+    // reads of the discrete inputs past the device, until one was the only request the
+    // sensor saw since the one before it (answers that cause new requests, such as the
+    // chained reads of an image or the echoes of writes, keep it going).
     bool settle(int timeoutMs = 10000);
 
     MainWindow &window() const { return *m_window; }
@@ -54,7 +55,8 @@ public:
     // Requests the sensor received from index `mark` of its log on; `functionCode` keeps
     // only those of one function (0 keeps all).
     QStringList requestsSince(int mark, int functionCode = 0) const;
-    // Writes (functions 0x05, 0x06, 0x0f, 0x10) the sensor received from `mark` on.
+    // Writes (functions 0x05, 0x06, 0x0f, 0x10) the sensor received from `mark` on, but for
+    // the validation probe of Select slave.
     QStringList writesSince(int mark) const;
     int mark() const { return m_sim.received().size(); }
 
