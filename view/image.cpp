@@ -1,5 +1,7 @@
 #include "image.h"
 
+#include "briscaregisters.h"
+
 #include <QFont>
 #include <QMetaObject>
 #include <QSharedPointer>
@@ -16,15 +18,6 @@ constexpr int FrameSize = FrameSide * FrameSide;
 double gridToAxis(double g)
 {
     return g * 31 * 0.03125;
-}
-
-// The sensor reports tenths of a kelvin. The division is done in single precision, as every
-// other place that shows a sensor temperature does, so the same raw value always prints the
-// same tenth (3103 reads 37.1 everywhere, not 37.2 here and 37.1 there).
-double kelvinTenthsToCelsius(quint16 raw)
-{
-    const float kelvin = float(raw) / 10.0f;
-    return double(float(double(kelvin) - 273.15));
 }
 
 } // namespace
@@ -101,7 +94,7 @@ void image::plotPixelData()
     QCPColorMapData *data = colorMap->data();
     for (int r = 0; r < FrameSide; ++r) {
         for (int c = 0; c < FrameSide; ++c) {
-            data->setCell(c, r, kelvinTenthsToCelsius(pixels[r][c]));
+            data->setCell(c, r, Brisca::kelvinTenthsToCelsius(pixels[r][c]));
         }
     }
     // The library refuses an empty range, so a uniform frame keeps the previous scale.
@@ -168,7 +161,7 @@ void image::drawRoiGrid(quint8 roiSize, QVector<quint16> &roiTemperatures, const
                 label->setColor(Qt::red);
             }
             label->setText(QStringLiteral("A ") + QString::number(number) + QLatin1Char('\n') +
-                           QString::number(kelvinTenthsToCelsius(value), 'f', 1));
+                           QString::number(double(Brisca::kelvinTenthsToCelsius(value)), 'f', 1));
             ++number;
             scheduleRemoval(label);
         }
