@@ -2,18 +2,22 @@
 //
 // Starts the virtual sensor on a fresh pseudo-terminal, opens the main window and goes
 // through it as an operator would: types the port name, presses Connect and Select slave,
-// opens every page, grabs one image, and saves a PNG of each page into OUTDIR. The pictures
-// in docs/screenshots come from here. Set BRISCA_SIM to use another simulator binary.
+// opens every page, asks for an image on each application page, and saves a PNG of each
+// page into OUTDIR. The pictures in docs/screenshots come from here. Set BRISCA_SIM to use
+// another simulator binary.
 
 #include "mainwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
+#include <QRadioButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -69,7 +73,30 @@ public:
         auto *button = widget<QAbstractButton>(name);
         if (!button || !button->isEnabled())
             return false;
-        QTest::mouseClick(button, Qt::LeftButton);
+        // A check or radio button may be stretched far past its text, and only the indicator
+        // and the text take a click, so press it where the indicator is.
+        const bool indicator =
+            qobject_cast<QRadioButton *>(button) || qobject_cast<QCheckBox *>(button);
+        const QPoint at = indicator ? QPoint(button->height() / 2, button->height() / 2)
+                                    : button->rect().center();
+        QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
+        return true;
+    }
+
+    // Picks the item of a combo box with the keyboard, as an operator would.
+    bool choose(const char *name, const QString &text)
+    {
+        auto *box = widget<QComboBox>(name);
+        if (!box || !box->isEnabled() || box->findText(text) < 0)
+            return false;
+        box->setFocus();
+        const int target = box->findText(text);
+        while (box->currentIndex() != target) {
+            const int before = box->currentIndex();
+            QTest::keyClick(box, before < target ? Qt::Key_Down : Qt::Key_Up);
+            if (box->currentIndex() == before)
+                return false;
+        }
         return true;
     }
 
@@ -106,8 +133,9 @@ int main(int argc, char *argv[])
     if (!QDir().mkpath(outDir))
         return fail("cannot create the output folder");
 
-    QTemporaryDir tmp;
-    const QString link = tmp.filePath(QStringLiteral("brisca-tty"));
+    // A short link path, so that the whole name fits the port field in the picture.
+    QTemporaryDir tmp(QDir::tempPath() + QStringLiteral("/b-XXXXXX"));
+    const QString link = tmp.filePath(QStringLiteral("tty"));
     QString simPath = qEnvironmentVariable("BRISCA_SIM");
     if (simPath.isEmpty())
         simPath = QStringLiteral(BRISCA_SIM_PATH);
@@ -153,16 +181,34 @@ int main(int argc, char *argv[])
     };
     visit("pushButton_Settings", QStringLiteral("02-settings.png"));
 
-    // One image, drawn on the three application pages at once.
-    if (step(tour.click("pushButton_Application1"), "Application 1 is not available")) {
+    // The overlays of a frame live for one rendering, and a page shown for the first time
+    // re-renders its plot at its new size. So each application page asks for its own image
+    // while it is on screen, as an operator would, and is shot right after it arrived.
+    const auto imageOn = [&](const char *page, const char *imageButton,
+                             const std::function<bool()> &prepare, const QString &file) {
+        if (!step(tour.click(page), "an application page is not available") ||
+            !step(prepare(), "a page setting is not available"))
+            return;
         tour.forgetMessages();
-        step(tour.click("pushButton_getImage"), "the image button is not available") &&
+        step(tour.click(imageButton), "the image button is not available") &&
             step(waitUntil([&] { return tour.sawMessage(QStringLiteral("Done")); }),
-                 "no image arrived");
-        step(tour.save(QStringLiteral("03-application1.png")), "cannot save a picture");
-    }
-    visit("pushButton_Application2", QStringLiteral("04-application2.png"));
-    visit("pushButton_Application3", QStringLiteral("05-application3.png"));
+                 "no image arrived") &&
+            step(tour.save(file), "cannot save a picture");
+    };
+    // Application 1 with its field of view limited, so that the picture shows the square.
+    imageOn(
+        "pushButton_Application1", "pushButton_getImage",
+        [&] { return tour.click("radioButton_app1LimitFov"); },
+        QStringLiteral("03-application1.png"));
+    imageOn(
+        "pushButton_Application2", "pushButton_app2GetImage", [] { return true; },
+        QStringLiteral("04-application2.png"));
+    // Regions of 4 x 4 pixels: the default 2 x 2 grid puts 256 labels on the plot, too
+    // small to read in a picture of the whole window.
+    imageOn(
+        "pushButton_Application3", "pushButton_app3GetImage",
+        [&] { return tour.choose("comboBox_gridROISize", QStringLiteral("4x4")); },
+        QStringLiteral("05-application3.png"));
 
     tour.click("pushButton_Connection");
     tour.click("pushButton_Disconnect");
