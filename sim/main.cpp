@@ -169,6 +169,7 @@ private:
     void control(const std::string &line);
     void writeState();
     void hangup();
+    void sessionEvents();
     void restoreSlave();
     double paceMs(size_t requestBytes, size_t answerBytes) const;
 
@@ -183,6 +184,7 @@ private:
     FaultSet m_faults;
     RtuFramer m_framer;
     int m_master = -1, m_slaveFd = -1, m_inotify = -1;
+    int m_clients = 0; // descriptors of the slave side that others hold open
     std::string m_slavePath;
     termios m_fresh{};
     std::deque<Pending> m_out;
@@ -210,10 +212,12 @@ bool Server::openLine()
     tcsetattr(m_slaveFd, TCSANOW, &m_fresh);
 
     // A client that dies leaves its line settings behind; put fresh ones back whenever a
-    // session ends. Our own descriptor stays open for the life of the program.
+    // session ends. Our own descriptor stays open for the life of the program and is not
+    // counted: it was opened before the watch.
     m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_inotify >= 0)
-        inotify_add_watch(m_inotify, m_slavePath.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
+        inotify_add_watch(m_inotify, m_slavePath.c_str(),
+                          IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
 
     ::unlink(m_opt.link.c_str());
     if (::symlink(m_slavePath.c_str(), m_opt.link.c_str()) != 0) {
@@ -222,6 +226,33 @@ bool Server::openLine()
         return false;
     }
     return true;
+}
+
+void Server::sessionEvents()
+{
+    alignas(inotify_event) char buf[4096];
+    bool closed = false;
+    ssize_t n;
+    while ((n = ::read(m_inotify, buf, sizeof buf)) > 0) {
+        for (char *at = buf; at < buf + n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(at);
+            if (event->mask & IN_OPEN)
+                ++m_clients;
+            if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                m_clients = std::max(0, m_clients - 1);
+                closed = true;
+            }
+            if (event->mask & IN_Q_OVERFLOW) {
+                m_clients = 0;
+                closed = true;
+            }
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    // Only once nobody holds the line: a session that started before we heard of the end
+    // of the previous one has set the line up already and may have a request under way.
+    if (closed && m_clients == 0)
+        restoreSlave();
 }
 
 void Server::restoreSlave()
@@ -402,15 +433,8 @@ int Server::run()
             if (n > 0)
                 m_framer.feed(buf, size_t(n), now);
         }
-        if (rc > 0 && (fds[1].revents & POLLIN)) {
-            alignas(inotify_event) char buf[4096];
-            bool closed = false;
-            ssize_t n;
-            while ((n = ::read(m_inotify, buf, sizeof buf)) > 0)
-                closed = true;
-            if (closed)
-                restoreSlave();
-        }
+        if (rc > 0 && (fds[1].revents & POLLIN))
+            sessionEvents();
         if (rc > 0 && (fds[2].revents & (POLLIN | POLLHUP))) {
             char buf[1024];
             const ssize_t n = ::read(0, buf, sizeof buf);

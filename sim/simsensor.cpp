@@ -1,5 +1,7 @@
 #include "simsensor.h"
 
+#include "rtuframer.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -163,7 +165,12 @@ std::vector<uint8_t> Sensor::exceptionAnswer(const std::vector<uint8_t> &frame, 
 {
     if (frame.size() < 4)
         return {};
-    return reply(frame, true, code);
+    // Built here: libmodbus refuses to send codes beyond the ones the standard names, and
+    // a test may want any byte there.
+    std::vector<uint8_t> out{frame[0], static_cast<uint8_t>(frame[1] | 0x80),
+                             static_cast<uint8_t>(code)};
+    appendCrc(out);
+    return out;
 }
 
 Sensor::Answer Sensor::handle(const std::vector<uint8_t> &frame, int64_t nowMs)
@@ -255,8 +262,9 @@ void Sensor::afterWrite(const std::vector<uint8_t> &frame, int64_t nowMs)
     };
 
     if (coils && covers(CoilCounterReset) && m_map->tab_bits[CoilCounterReset]) {
+        // Regions already in breach were counted before the reset; only those that enter
+        // from now on count again, so the breach history stays as it is.
         m_counter = 0;
-        std::fill(m_prevBreach.begin(), m_prevBreach.end(), false);
         m_map->tab_bits[CoilCounterReset] = 0;
         m_map->tab_input_registers[23] = 0;
     }
