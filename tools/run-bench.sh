@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# Measures the client against the virtual sensor and prints a table of the figures:
+#   1. frames per second in continuous mode through the real window, at 19200, 115200 and
+#      256000 baud 8E1 against the paced sensor, next to the wire limit of the bytes each
+#      image puts on the line plus the silence before every frame;
+#   2. the cost of drawing one frame on the three plots (2 x 2 regions, 256 labels), next
+#      to the wire time of one image at 256000 baud;
+#   3. the client's link work for one frame in instructions (callgrind), twice, to show
+#      that the count repeats;
+#   4. resident memory after 10 and after 2000 frames.
+#
+# Installs what is missing, builds into build-bench/ (Release) and runs everything there;
+# takes about five minutes. Timing figures depend on how busy the machine is: the load
+# average is printed next to them.
+#
+# BRISCA_BENCH_BUILD overrides the build folder; BENCH_MEMORY_FRAMES (default 2000) the
+# length of the memory run.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BRISCA_BENCH_BUILD:-$top/build-bench}
+memory_frames=${BENCH_MEMORY_FRAMES:-2000}
+bash "$top/tools/install-deps.sh"
+
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j "$(nproc)" --target brisca-sim brisca-perf brisca-perf-linkwork
+
+export QT_QPA_PLATFORM=offscreen
+perf=$build/bench/perf/brisca-perf
+linkwork=$build/bench/perf/brisca-perf-linkwork
+logs=$build/bench-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+# The value of KEY in a "result key=value ..." line.
+get() { sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"; }
+# Runs one measurement: its report goes to the terminal and to NAME.out, the program's own
+# debug output (the device logs every register it receives) to NAME.log.
+failed=()
+run() {
+    local name=$1
+    shift
+    echo "--- $name (load $(load))" >&2
+    if ! "$@" 2>"$logs/$name.log" | tee "$logs/$name.out"; then
+        failed+=("$name")
+    fi
+}
+result() { grep '^result ' "$logs/$1.out" | tail -n 1 || echo "result error=failed"; }
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+load_start=$(load)
+
+# The paced sensor's own accuracy: how long one image's exchanges take without the window,
+# next to the time a real line needs for them.
+run pace-19200 "$perf" pace 19200 5
+run pace-115200 "$perf" pace 115200 10
+run pace-256000 "$perf" pace 256000 10
+
+run rate-19200 "$perf" rate 19200 20
+run rate-115200 "$perf" rate 115200 50
+run rate-256000 "$perf" rate 256000 50
+
+run draw "$perf" draw 250
+
+callgrind() {
+    local n=$1
+    if ! valgrind --tool=callgrind --instr-atstart=no \
+        --callgrind-out-file="$logs/linkwork-$n.callgrind" "$linkwork" 20 \
+        >"$logs/linkwork-$n.out" 2>"$logs/linkwork-$n.log"; then
+        failed+=("linkwork-$n")
+        return
+    fi
+    callgrind_annotate --inclusive=yes --threshold=100 "$logs/linkwork-$n.callgrind" \
+        >"$logs/linkwork-$n.annotate"
+}
+# Instructions per frame of the whole client, and of the device's own reply handlers.
+instructions() {
+    awk '/PROGRAM TOTALS/ { gsub(",", "", $1); print int($1 / 20); exit }' "$1" 2>/dev/null || echo 0
+}
+handlers() {
+    awk '/BriscaDevice::(dataReady|pixelReqReturned|ROItempsReturned)\(\)/ {
+             gsub(",", "", $1); sum += $1 }
+         END { print int(sum / 20) }' "$1" 2>/dev/null || echo 0
+}
+issuing() {
+    awk '/BriscaDevice::requestImage\(\)/ { gsub(",", "", $1); print int($1 / 20); exit }' \
+        "$1" 2>/dev/null || echo 0
+}
+echo "--- link work under callgrind, 20 frames, twice (load $(load))" >&2
+callgrind 1
+callgrind 2
+ir1=$(instructions "$logs/linkwork-1.annotate")
+ir2=$(instructions "$logs/linkwork-2.annotate")
+handlers1=$(handlers "$logs/linkwork-1.annotate")
+issuing1=$(issuing "$logs/linkwork-1.annotate")
+echo "instructions per frame: run 1 $ir1, run 2 $ir2; reply handlers $handlers1; requestImage $issuing1" >&2
+
+run memory "$perf" memory "$memory_frames"
+load_end=$(load)
+
+pace_19200=$(result pace-19200)
+pace_115200=$(result pace-115200)
+pace_256000=$(result pace-256000)
+rate_19200=$(result rate-19200)
+rate_115200=$(result rate-115200)
+rate_256000=$(result rate-256000)
+draw=$(result draw)
+memory=$(result memory)
+
+pct() { awk -v r="$1" 'BEGIN { printf "%.1f %%", 100 * r }'; }
+mega() { awk -v n="$1" 'BEGIN { printf "%.2f M", n / 1e6 }'; }
+rate_row() {
+    local line=$1 target=$2
+    printf '| Continuous mode, %s baud 8E1, %s frames | %s frames/s | %s frames/s (%s bytes, %s ms per image) | %s | %s |\n' \
+        "$(get "$line" baud)" "$(get "$line" frames)" "$(get "$line" fps)" "$(get "$line" limit)" \
+        "$(get "$line" bytes)" "$(get "$line" wirems)" "$(pct "$(get "$line" ratio)")" "$target"
+}
+pace_cell() { printf '%s / %s ms' "$(get "$1" mean)" "$(get "$1" wire)"; }
+rss10=$(get "$memory" rss10)
+rss_end=$(get "$memory" rss_end)
+
+echo
+echo "Machine: $(nproc) cores, $cpu; load average $load_start at the start, $load_end at the end"
+echo
+echo "| Figure | Measured | Reference | Ratio | Target |"
+echo "| --- | --- | --- | --- | --- |"
+rate_row "$rate_19200" "≥ 95 %"
+rate_row "$rate_115200" "–"
+rate_row "$rate_256000" "≥ 80 %"
+printf '| Drawing one frame, three plots, 2 x 2 regions (%s labels), %s frames | median %s ms (p10 %s, p90 %s) | %s ms per image at 256000 baud | %s | ≤ 10 %% |\n' \
+    "$(get "$draw" labels)" "$(get "$draw" frames)" "$(get "$draw" total)" "$(get "$draw" total_p10)" \
+    "$(get "$draw" total_p90)" "$(get "$draw" wirems)" "$(pct "$(get "$draw" ratio)")"
+printf '| Link work of one frame (callgrind, 20 frames, two runs) | %s / %s instructions | reply handlers %s, requestImage %s | – | – |\n' \
+    "$(mega "$ir1")" "$(mega "$ir2")" "$(mega "$handlers1")" "$(mega "$issuing1")"
+printf '| Resident memory after 10 / %s frames | %s / %s KiB | | %+d KiB | no growth |\n' \
+    "$(get "$memory" frames)" "$rss10" "$rss_end" "$(awk -v a="$rss10" -v b="$rss_end" 'BEGIN { print b - a }')"
+echo
+echo "The paced sensor alone, the 16 exchanges of one image sent straight (measured / on a real"
+echo "line, without the master's silences): 19200: $(pace_cell "$pace_19200"); 115200: $(pace_cell "$pace_115200"); 256000: $(pace_cell "$pace_256000")"
+echo "Reports and logs: $logs"
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "FAILED: ${failed[*]}"
+    exit 1
+fi
