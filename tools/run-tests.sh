@@ -70,11 +70,15 @@ if cmake -S "$top" -B "$fuzz_dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_
         findings="$fuzz_dir/findings/$target"
         rm -rf "$work" "$findings"
         mkdir -p "$work" "$findings"
+        seeds=("$top/tests/fuzz/corpus/$target")
+        if [ -d "$top/tests/fuzz/reproducers/$target" ]; then
+            seeds+=("$top/tests/fuzz/reproducers/$target")
+        fi
         LSAN_OPTIONS="suppressions=$top/tests/sanitizer/lsan.supp:print_suppressions=0" \
             UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
             "$fuzz_dir/tests/fuzz/$target" -max_total_time="$fuzz_seconds" -max_len=16384 \
             -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
-            "$work" "$top/tests/fuzz/corpus/$target" >"$fuzz_dir/$target.log" 2>&1 &
+            "$work" "${seeds[@]}" >"$fuzz_dir/$target.log" 2>&1 &
         pids+=($!)
     done
     for i in "${!fuzz_targets[@]}"; do

@@ -6,7 +6,7 @@
 // of operations: raw bytes, bytes closed by a good CRC, well-formed requests, pauses, fault
 // rules, new frames. Besides memory errors the run stops when an answer is not a valid
 // frame from the asked address, when a refused request changed a table, or when the sensor
-// ends up on an address no client can reach.
+// ends up on an address no client can reach or on another one than its register 0 holds.
 
 #include "faults.h"
 #include "fuzzinput.h"
@@ -175,6 +175,8 @@ private:
             FUZZ_CHECK(settingTables(m_sensor) == before, "a refused request changed a table");
         FUZZ_CHECK(m_sensor.slave() >= 1 && m_sensor.slave() <= 247,
                    "the sensor left the addresses a client can reach");
+        FUZZ_CHECK(m_sensor.slave() == (m_sensor.value(Sensor::Table::Holding, HoldSlave) & 0xFF),
+                   "the sensor listens on another address than its register 0 holds");
         FUZZ_CHECK(m_sensor.value(Sensor::Table::Holding, HoldReticle) != 1000,
                    "the validation probe value was accepted");
 
