@@ -59,6 +59,10 @@ Sensor::Sensor(const SensorConfig &config)
     if (!m_ctx || !m_map)
         throw std::runtime_error("cannot set up the Modbus tables");
     modbus_set_socket(m_ctx, m_pipe[1]);
+    // Before refusing some malformed requests libmodbus waits out its response timeout and
+    // flushes; with the default 500 ms the whole sensor would stall on each. (0, 0) is
+    // refused, so the shortest it takes.
+    modbus_set_response_timeout(m_ctx, 0, 1);
     setDefaults();
     takeFrame(0);
 }
@@ -190,6 +194,12 @@ Sensor::Answer Sensor::handle(const std::vector<uint8_t> &frame, int64_t nowMs)
     }
     if (broadcast && !isWriteFunction(function))
         return answer;
+    // A broadcast is carried out like a write to this sensor's own address, whose answer
+    // then stays unsent; so libmodbus builds an answer, and acceptance and refusal read the
+    // same as for an addressed write.
+    std::vector<uint8_t> request = frame;
+    if (broadcast)
+        request[0] = static_cast<uint8_t>(m_slave);
 
     std::vector<uint8_t> out;
     switch (function) {
@@ -200,16 +210,16 @@ Sensor::Answer Sensor::handle(const std::vector<uint8_t> &frame, int64_t nowMs)
     case 0x05:
         if (length != 8)
             return answer;
-        out = reply(frame, false, 0);
+        out = reply(request, false, 0);
         break;
     case 0x06: {
         if (length != 8)
             return answer;
         const int address = word(frame, 2);
         if (address < HoldingCount && !holdingValueValid(address, word(frame, 4)))
-            out = reply(frame, true, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+            out = reply(request, true, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
         else
-            out = reply(frame, false, 0);
+            out = reply(request, false, 0);
         break;
     }
     case 0x0F:
@@ -226,23 +236,20 @@ Sensor::Answer Sensor::handle(const std::vector<uint8_t> &frame, int64_t nowMs)
                     valid = valid && holdingValueValid(address + i, word(frame, 7 + 2 * size_t(i)));
             }
             if (!valid) {
-                out = reply(frame, true, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+                out = reply(request, true, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
                 break;
             }
         }
-        out = reply(frame, false, 0);
+        out = reply(request, false, 0);
         break;
     }
     default:
-        out = reply(frame, true, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
+        out = reply(request, true, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
         break;
     }
 
     const bool accepted = out.size() >= 2 && !(out[1] & 0x80);
-    if (isWriteFunction(function) && (accepted || broadcast)) {
-        // A broadcast is carried out without an answer; libmodbus already left it out.
-        if (broadcast && out.empty())
-            return answer;
+    if (isWriteFunction(function) && accepted) {
         answer.changed = true;
         afterWrite(frame, nowMs);
     }
