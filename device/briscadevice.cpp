@@ -217,29 +217,33 @@ void BriscaDevice::updateMeasurements()
     readApp3Data();
 }
 
+void BriscaDevice::handleUnit(const QModbusDataUnit &unit)
+{
+    switch (unit.registerType()) {
+    case QModbusDataUnit::DiscreteInputs:
+        handleDiscreteInputs(unit);
+        break;
+    case QModbusDataUnit::Coils:
+        handleCoils(unit);
+        break;
+    case QModbusDataUnit::InputRegisters:
+        handleInputRegisters(unit);
+        break;
+    case QModbusDataUnit::HoldingRegisters:
+        handleHoldingRegisters(unit);
+        break;
+    default:
+        break;
+    }
+}
+
 void BriscaDevice::dataReady()
 {
     auto *reply = qobject_cast<QModbusReply *>(sender());
     if (!reply)
         return;
     if (reply->error() == QModbusDevice::NoError) {
-        const QModbusDataUnit unit = reply->result();
-        switch (unit.registerType()) {
-        case QModbusDataUnit::DiscreteInputs:
-            handleDiscreteInputs(unit);
-            break;
-        case QModbusDataUnit::Coils:
-            handleCoils(unit);
-            break;
-        case QModbusDataUnit::InputRegisters:
-            handleInputRegisters(unit);
-            break;
-        case QModbusDataUnit::HoldingRegisters:
-            handleHoldingRegisters(unit);
-            break;
-        default:
-            break;
-        }
+        handleUnit(reply->result());
     } else {
         emit signal_status(responseErrorText(reply, false));
     }
@@ -617,23 +621,7 @@ void BriscaDevice::writeReplyReady()
     if (!reply)
         return;
     if (reply->error() == QModbusDevice::NoError) {
-        const QModbusDataUnit unit = reply->result();
-        switch (unit.registerType()) {
-        case QModbusDataUnit::Coils:
-            handleCoils(unit);
-            break;
-        case QModbusDataUnit::HoldingRegisters:
-            handleHoldingRegisters(unit);
-            break;
-        case QModbusDataUnit::InputRegisters:
-            handleInputRegisters(unit);
-            break;
-        case QModbusDataUnit::DiscreteInputs:
-            handleDiscreteInputs(unit);
-            break;
-        default:
-            break;
-        }
+        handleUnit(reply->result());
         emit signal_status(tr("Value successfully updated"));
     } else {
         emit signal_status(responseErrorText(reply, true));

@@ -158,6 +158,9 @@ private:
         RoiTemperatures
     };
 
+    // Hands a read answer or a write echo to the cache handler of its table.
+    void handleUnit(const QModbusDataUnit &unit);
+
     QModbusReply *sendRead(QModbusDataUnit::RegisterType type, int start, quint16 count, int server,
                            ReplyKind kind);
     QModbusReply *sendWrite(const QModbusDataUnit &unit, int server);
