@@ -7,22 +7,25 @@
 #      to the wire time of one image at 256000 baud;
 #   3. the client's link work for one frame in instructions (callgrind), twice, to show
 #      that the count repeats;
-#   4. resident memory after 10 and after 2000 frames.
+#   4. resident memory after 10 and after 2000 frames;
+#   5. the soak: 5000 continuous frames under random faults (memory at frame 500 and at the
+#      end, plot items left over, the continuous loop's stops), about six more minutes.
 #
 # Installs what is missing, builds into build-bench/ (Release) and runs everything there;
 # takes about five minutes. Timing figures depend on how busy the machine is: the load
 # average is printed next to them.
 #
 # BRISCA_BENCH_BUILD overrides the build folder; BENCH_MEMORY_FRAMES (default 2000) the
-# length of the memory run.
+# length of the memory run; BENCH_SOAK_FRAMES (default 5000, 0 skips it) that of the soak.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BRISCA_BENCH_BUILD:-$top/build-bench}
 memory_frames=${BENCH_MEMORY_FRAMES:-2000}
+soak_frames=${BENCH_SOAK_FRAMES:-5000}
 bash "$top/tools/install-deps.sh"
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j "$(nproc)" --target brisca-sim brisca-perf brisca-perf-linkwork
+cmake --build "$build" -j "$(nproc)" --target brisca-sim brisca-perf brisca-perf-linkwork brisca-soak
 
 export QT_QPA_PLATFORM=offscreen
 perf=$build/bench/perf/brisca-perf
@@ -96,6 +99,9 @@ issuing1=$(issuing "$logs/linkwork-1.annotate")
 echo "instructions per frame: run 1 $ir1, run 2 $ir2; reply handlers $handlers1; requestImage $issuing1" >&2
 
 run memory "$perf" memory "$memory_frames"
+if [ "$soak_frames" -gt 0 ]; then
+    run soak "$build/bench/soak/brisca-soak" --frames "$soak_frames"
+fi
 load_end=$(load)
 
 pace_19200=$(result pace-19200)
@@ -137,6 +143,12 @@ printf '| Resident memory after 10 / %s frames | %s / %s KiB | | %+d KiB | no gr
 echo
 echo "The paced sensor alone, the 16 exchanges of one image sent straight (measured / on a real"
 echo "line, without the master's silences): 19200: $(pace_cell "$pace_19200"); 115200: $(pace_cell "$pace_115200"); 256000: $(pace_cell "$pace_256000")"
+if [ "$soak_frames" -gt 0 ]; then
+    echo
+    echo "Soak, $soak_frames frames under random faults:"
+    grep -E '^(resident memory|plots after|continuous loop|loop behaviour|memory within)' \
+        "$logs/soak.out" | sed 's/^/  /' || true
+fi
 echo "Reports and logs: $logs"
 if [ ${#failed[@]} -gt 0 ]; then
     echo "FAILED: ${failed[*]}"
