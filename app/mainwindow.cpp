@@ -148,10 +148,14 @@ void MainWindow::initialize()
     device = new BriscaDevice(this);
     BriscaDevice *const created = device;
     // The device is the context, so the connection dies with it; the pointer is captured
-    // because the error can still arrive while the window is already letting go of it.
+    // because the error can still arrive while the window is already letting go of it. A
+    // device the window has given up after a lost link may still report its closing port
+    // until it is deleted; that must not cover the message that says the link is lost.
     connect(
         created, &QModbusDevice::errorOccurred, created,
         [this, created](QModbusDevice::Error) {
+            if (device != created)
+                return;
             ui->statusbar->showMessage(created->errorString(), StatusTimeoutMs);
         },
         Qt::DirectConnection);

@@ -353,6 +353,17 @@ void tst_Connection::lostLinkReturnsToPortClosed()
     QVERIFY(s.get("pushButton_cycleMode")->isChecked());
     QVERIFY(!s.get("pushButton_Connection")->isEnabled());
 
+    // The port of a closing device can still report an error after the window has given
+    // the device up; it must not cover the message that the link is lost.
+    BriscaDevice *const lost = s.device();
+    QVERIFY(lost);
+    auto *port = lost->findChild<QSerialPort *>();
+    QVERIFY(port);
+    connect(lost, &QModbusDevice::stateChanged, port, [port](QModbusDevice::State state) {
+        if (state == QModbusDevice::UnconnectedState)
+            emit port->errorOccurred(QSerialPort::ReadError);
+    });
+
     s.messages.clear();
     sim.command("hangup");
     QTRY_VERIFY_WITH_TIMEOUT(s.portClosedButtons(), 1000);
