@@ -26,10 +26,10 @@ bool parseLong(const std::string &text, long &value)
 
 } // namespace
 
-bool FaultRule::parse(const std::string &spec, FaultRule &rule, std::string &error)
+bool FaultRule::parse(const std::string &text, FaultRule &rule, std::string &error)
 {
     rule = FaultRule();
-    std::stringstream stream(spec);
+    std::stringstream stream(text);
     std::string part;
     bool first = true;
     while (std::getline(stream, part, ',')) {
@@ -164,10 +164,10 @@ void FaultRule::addTo(FaultEffect &effect) const
     }
 }
 
-bool FaultSet::add(const std::string &spec, std::string &error)
+bool FaultSet::add(const std::string &text, std::string &error)
 {
     FaultRule rule;
-    if (!FaultRule::parse(spec, rule, error))
+    if (!FaultRule::parse(text, rule, error))
         return false;
     m_rules.push_back(rule);
     return true;

@@ -45,7 +45,7 @@ public:
         Hangup
     };
 
-    static bool parse(const std::string &spec, FaultRule &rule, std::string &error);
+    static bool parse(const std::string &text, FaultRule &rule, std::string &error);
 
     // Counts the request if it matches and says whether this rule fires on it.
     bool fires(uint8_t function, int address, std::mt19937 &rng);
@@ -71,7 +71,7 @@ public:
         : m_rng(seed ^ 0x5eed5eedu)
     {}
 
-    bool add(const std::string &spec, std::string &error);
+    bool add(const std::string &text, std::string &error);
     void clear() { m_rules.clear(); }
     bool empty() const { return m_rules.empty(); }
 

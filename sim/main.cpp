@@ -63,7 +63,7 @@ struct Options
     std::fprintf(stderr,
                  "brisca-sim: %s\nusage: brisca-sim --link PATH [--slave N] [--baud B] "
                  "[--parity none|even|odd] [--pace] [--pattern ramp|scene] [--seed N] [--fps F] "
-                 "[--load FILE] [--state FILE] [--verbose] [--fault SPEC]...\n",
+                 "[--load FILE] [--state FILE] [--verbose] [--fault RULE]...\n",
                  why.c_str());
     std::exit(2);
 }
@@ -332,9 +332,9 @@ void Server::control(const std::string &line)
     in >> cmd;
     std::string error;
     if (cmd == "fault") {
-        std::string spec;
-        in >> spec;
-        if (!m_faults.add(spec, error)) {
+        std::string rule;
+        in >> rule;
+        if (!m_faults.add(rule, error)) {
             std::printf("error %s\n", error.c_str());
             std::fflush(stdout);
             return;
@@ -383,10 +383,10 @@ int Server::run()
             return 2;
         }
     }
-    for (const std::string &spec : m_opt.faults) {
+    for (const std::string &rule : m_opt.faults) {
         std::string error;
-        if (!m_faults.add(spec, error)) {
-            std::fprintf(stderr, "brisca-sim: bad fault %s: %s\n", spec.c_str(), error.c_str());
+        if (!m_faults.add(rule, error)) {
+            std::fprintf(stderr, "brisca-sim: bad fault %s: %s\n", rule.c_str(), error.c_str());
             return 2;
         }
     }

@@ -4,7 +4,7 @@
 // going after every fault that still delivered a frame and stopped, locked, after every
 // one that did not.
 //
-//     brisca-soak [--frames N] [--timeout MS] [--seed N] [--fault SPEC]...
+//     brisca-soak [--frames N] [--timeout MS] [--seed N] [--fault RULE]...
 //
 // With BRISCA_WRITE_DOCS=1 the figures go into docs/reliability.md of the source tree.
 
@@ -165,9 +165,9 @@ public:
                      .arg(m_framesWhileOn);
         lines << QStringLiteral("longest own event loop gap: %1 ms").arg(m_watch.longestOwnGapMs());
         if (m_violations.isEmpty())
-            lines << QStringLiteral("loop behaviour: as specified");
+            lines << QStringLiteral("loop behaviour: as designed");
         else
-            lines << QStringLiteral("loop behaviour: NOT as specified: ") +
+            lines << QStringLiteral("loop behaviour: NOT as designed: ") +
                          m_violations.join(QStringLiteral("; "));
         return lines.join(QLatin1Char('\n'));
     }
@@ -288,7 +288,7 @@ int main(int argc, char **argv)
         QStringLiteral("fault"),
         QStringLiteral("A fault of the virtual sensor (repeatable; default: %1).")
             .arg(DefaultFaults.join(QStringLiteral(" "))),
-        QStringLiteral("SPEC"));
+        QStringLiteral("RULE"));
     parser.addOptions({framesOption, timeoutOption, seedOption, faultOption});
     parser.process(app);
     const int frames = parser.value(framesOption).toInt();

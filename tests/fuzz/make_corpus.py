@@ -174,8 +174,8 @@ def pause(ms):
     return u8(PAUSE) + u16(ms)
 
 
-def fault(spec):
-    return u8(FAULT) + u8(len(spec)) + spec.encode()
+def fault(rule):
+    return u8(FAULT) + u8(len(rule)) + rule.encode()
 
 
 def raw(data, checked=False, gap=0):

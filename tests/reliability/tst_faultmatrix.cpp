@@ -87,7 +87,7 @@ enum class Expect
 struct Fault
 {
     const char *label;
-    const char *spec;
+    const char *simRule;
     Expect expect;
     int exception;
     // The master tries again while the first answer is still on its way, and matches answers
@@ -425,7 +425,8 @@ void Cell::prepareSensor()
 bool Cell::injectFault()
 {
     for (const QString &target : m_info.targets) {
-        if (!m_driver.sim().command(QByteArray("fault ") + m_fault.spec + ',' + target.toLatin1()))
+        if (!m_driver.sim().command(QByteArray("fault ") + m_fault.simRule + ',' +
+                                    target.toLatin1()))
             return false;
     }
     return true;

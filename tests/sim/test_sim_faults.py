@@ -28,8 +28,8 @@ class Kinds(unittest.TestCase):
         self.line.close()
         self.sim.close()
 
-    def inject(self, spec):
-        self.assertEqual(self.sim.command("fault " + spec), "ok")
+    def inject(self, rule):
+        self.assertEqual(self.sim.command("fault " + rule), "ok")
 
     def observe(self, request=READ):
         data = self.line.exchange_until(request + MARKER, self.marker)
@@ -177,9 +177,9 @@ class Selection(unittest.TestCase):
         return out
 
     def test_rules(self):
-        for spec, requests, expected in self.RULES:
-            with self.subTest(spec):
-                self.assertEqual(self.sim.command("fault " + spec), "ok")
+        for rule, requests, expected in self.RULES:
+            with self.subTest(rule):
+                self.assertEqual(self.sim.command("fault " + rule), "ok")
                 self.assertEqual(self.pattern(requests), expected)
                 self.assertEqual(self.sim.command("clear"), "ok")
                 self.assertEqual(self.pattern(requests[:2]), "aa", "cleared")
@@ -195,17 +195,17 @@ class Selection(unittest.TestCase):
         self.assertEqual(patterns[0], patterns[1])
         self.assertTrue(5 <= patterns[0].count("s") <= 25, patterns[0])
 
-    BAD_SPECS = ["bogus", "late", "silent:3", "exception:300", "exception:x", "silent,prob=2",
+    BAD_RULES = ["bogus", "late", "silent:3", "exception:300", "exception:x", "silent,prob=2",
                  "silent,count=-1", "silent,every=0", "silent,colour=1", "silent,fc=256", ""]
 
     def test_bad_rules_are_refused(self):
-        for spec in self.BAD_SPECS:
-            with self.subTest(spec):
-                if spec:
-                    reply = self.sim.command("fault " + spec)
+        for rule in self.BAD_RULES:
+            with self.subTest(rule):
+                if rule:
+                    reply = self.sim.command("fault " + rule)
                     self.assertTrue(reply.startswith("error"), reply)
                     self.assertEqual(self.pattern([self.HR0]), "a")
-                with Sim("--fault", spec, expect_ready=False) as sim:
+                with Sim("--fault", rule, expect_ready=False) as sim:
                     self.assertEqual(sim.wait(), 2)
                     self.assertIsNone(sim.next_line())
                     self.assertFalse(os.path.lexists(sim.link))
