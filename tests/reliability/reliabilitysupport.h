@@ -17,6 +17,9 @@ class WindowDriver;
 
 namespace Reliability {
 
+// A stretch without events this long is a frozen window, whatever the machine's load.
+constexpr qint64 FreezeMs = 1000;
+
 // How long the event loop went without getting round to a 10 ms timer: a handler that
 // blocks (a synchronous wait on the line, a close that hangs) shows up as a long gap.
 //

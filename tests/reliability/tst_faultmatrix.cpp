@@ -64,8 +64,6 @@ using namespace Reliability;
 // loaded machine answers well inside it (the line is a pseudo-terminal: answers take
 // microseconds, the rest is scheduling).
 constexpr int ReplyTimeoutMs = 250;
-// A stretch without events this long is a frozen window, whatever the machine's load.
-constexpr qint64 FreezeMs = 1000;
 // Room for four tries of each faulted request and the reads around them.
 constexpr int OutcomeTimeoutMs = 30000;
 // Values the sensor takes on while a faulted read is under way; they reach the window only

@@ -38,7 +38,6 @@ constexpr int MaxVisibleMessagesPerLoss = 5;
 constexpr int MaxMessagesPerLoss = 24;
 // How long after the port is shown closed late messages are still counted.
 constexpr int TrailingMs = 500;
-constexpr qint64 FreezeMs = 1000;
 
 enum class Loss
 {
