@@ -4,6 +4,7 @@
 #include <QDebug>
 #include <QModbusReply>
 #include <QModbusRequest>
+#include <QSerialPort>
 
 #include <algorithm>
 
@@ -42,6 +43,11 @@ BriscaDevice::BriscaDevice(QObject *parent)
 {
     setParent(parent);
     connect(this, &QModbusDevice::errorOccurred, this, &BriscaDevice::handleLinkError);
+    m_quiet.setSingleShot(true);
+    connect(&m_quiet, &QTimer::timeout, this, &BriscaDevice::quietElapsed);
+    // The master reads every byte as it comes; whether the line is silent is seen here.
+    if (auto *port = findChild<QSerialPort *>())
+        connect(port, &QSerialPort::readyRead, this, [this] { m_lastByte.start(); });
 }
 
 BriscaDevice::~BriscaDevice()
@@ -55,20 +61,106 @@ BriscaDevice::~BriscaDevice()
 
 // --- Request machinery ---
 
-QModbusReply *BriscaDevice::sendRead(QModbusDataUnit::RegisterType type, int start, quint16 count,
-                                     int server, ReplyKind kind)
+namespace {
+
+// The request a reply answers, as the device asked it: what its answer must match.
+constexpr char AskedProperty[] = "briscaAsked";
+
+} // namespace
+
+quint32 BriscaDevice::registerKey(QModbusDataUnit::RegisterType table, int address)
 {
-    QModbusReply *reply = sendReadRequest(QModbusDataUnit(type, start, count), server);
+    return quint32(table) << 16 | quint32(address & 0xFFFF);
+}
+
+bool BriscaDevice::issue(Request request)
+{
+    if (request.kind == ReplyKind::Write) {
+        for (uint i = 0; i < request.unit.valueCount(); ++i) {
+            PendingWrite &pending = m_pendingWrites[registerKey(
+                request.unit.registerType(), request.unit.startAddress() + int(i))];
+            ++pending.count;
+            pending.value = request.unit.value(int(i));
+        }
+    }
+    if (m_currentReply || m_quiet.isActive() || !m_queue.empty()) {
+        m_queue.push_back(std::move(request));
+        return true;
+    }
+    QModbusReply *reply = hand(request);
+    return reply != nullptr;
+}
+
+void BriscaDevice::read(QModbusDataUnit::RegisterType type, int start, int count, int server,
+                        ReplyKind kind, bool firstRoiChunk, bool endsImage)
+{
+    Request request;
+    request.unit = QModbusDataUnit(type, start, quint16(count));
+    request.server = server;
+    request.kind = kind;
+    request.retries = numberOfRetries();
+    // A refused read never stops the operation it belongs to.
+    request.refusedPrefix = tr("Read error: ");
+    request.firstRoiChunk = firstRoiChunk;
+    request.endsImage = endsImage;
+    issue(std::move(request));
+}
+
+bool BriscaDevice::write(const QModbusDataUnit &unit, int server, const QString &refusedPrefix)
+{
+    Request request;
+    request.send = Request::Send::Write;
+    request.unit = unit;
+    request.server = server;
+    request.kind = ReplyKind::Write;
+    request.retries = numberOfRetries();
+    request.refusedPrefix = refusedPrefix;
+    return issue(std::move(request));
+}
+
+// Hands one request to the master; returns its reply when it went out. A request the master
+// refuses, or whose reply is finished at once, has ended here.
+QModbusReply *BriscaDevice::hand(const Request &request)
+{
+    // The master would repeat a lost request on its own, unseen; the link repeats it itself,
+    // so that every try is counted and a late answer is judged against the try it met.
+    const int retries = numberOfRetries();
+    setNumberOfRetries(0);
+    QModbusReply *reply = nullptr;
+    switch (request.send) {
+    case Request::Send::Read:
+        reply = sendReadRequest(request.unit, request.server);
+        break;
+    case Request::Send::Write:
+        reply = sendWriteRequest(request.unit, request.server);
+        break;
+    case Request::Send::Raw:
+        reply = sendRawRequest(request.raw, request.server);
+        break;
+    }
+    setNumberOfRetries(retries);
+
     if (!reply) {
-        // A refused read never stops the operation it belongs to.
-        emit signal_status(tr("Read error: ") + errorString());
+        if (!request.refusedPrefix.isEmpty())
+            emit signal_status(request.refusedPrefix + errorString());
+        ended(request);
         return nullptr;
     }
     if (reply->isFinished()) {
         reply->deleteLater();
+        ended(request);
         return nullptr;
     }
-    switch (kind) {
+    // A read asks for a count of values, a write sends values its echo must repeat.
+    QModbusDataUnit asked = request.unit;
+    if (request.send == Request::Send::Read) {
+        asked.setValues({});
+        asked.setValueCount(request.unit.valueCount());
+    }
+    reply->setProperty(AskedProperty, QVariant::fromValue(asked));
+    if (request.firstRoiChunk)
+        reply->setProperty(FirstRoiChunkProperty, true);
+    switch (request.kind) {
     case ReplyKind::Data:
         connect(reply, &QModbusReply::finished, this, &BriscaDevice::dataReady);
         break;
@@ -78,20 +170,225 @@ QModbusReply *BriscaDevice::sendRead(QModbusDataUnit::RegisterType type, int sta
     case ReplyKind::RoiTemperatures:
         connect(reply, &QModbusReply::finished, this, &BriscaDevice::ROItempsReturned);
         break;
+    case ReplyKind::Write:
+        connect(reply, &QModbusReply::finished, this, &BriscaDevice::writeReplyReady);
+        break;
+    case ReplyKind::Probe:
+        connect(reply, &QModbusReply::finished, this, &BriscaDevice::testCommandReturned);
+        break;
+    case ReplyKind::Command:
+        connect(reply, &QModbusReply::finished, this, [this, reply] {
+            conclude(reply);
+            reply->deleteLater();
+        });
+        break;
     }
+    m_current = request;
+    m_currentReply = reply;
+    m_currentClock.start();
+    ++m_statistics.requests;
+    emit statisticsChanged();
     return reply;
 }
 
-QModbusReply *BriscaDevice::sendWrite(const QModbusDataUnit &unit, int server)
+void BriscaDevice::dispatchNext()
 {
-    QModbusReply *reply = sendWriteRequest(unit, server);
-    if (!reply)
-        return nullptr;
-    if (reply->isFinished()) {
-        reply->deleteLater();
-        return nullptr;
+    while (!m_currentReply && !m_quiet.isActive() && !m_queue.empty()) {
+        const Request next = std::move(m_queue.front());
+        m_queue.pop_front();
+        hand(next);
     }
-    return reply;
+}
+
+void BriscaDevice::ended(const Request &request)
+{
+    if (request.endsImage && m_imagesPending > 0)
+        --m_imagesPending;
+    if (request.kind != ReplyKind::Write)
+        return;
+    for (uint i = 0; i < request.unit.valueCount(); ++i) {
+        const auto it = m_pendingWrites.find(
+            registerKey(request.unit.registerType(), request.unit.startAddress() + int(i)));
+        if (it != m_pendingWrites.end() && --it->count <= 0)
+            m_pendingWrites.erase(it);
+    }
+}
+
+bool BriscaDevice::answerBelongs(const QModbusDataUnit &asked, const QModbusDataUnit &answer)
+{
+    if (answer.registerType() != asked.registerType() ||
+        answer.startAddress() != asked.startAddress() || answer.valueCount() != asked.valueCount())
+        return false;
+    // A write's echo repeats what was written; one that repeats something else answered an
+    // earlier write of the same register. (A coil goes out as 0xFF00 or 0 whatever true
+    // value it was given.)
+    if (answer.valueCount() == 1 && asked.values().size() == 1 && answer.values().size() == 1) {
+        const quint16 sent = asked.value(0);
+        const quint16 echoed = answer.value(0);
+        return asked.registerType() == QModbusDataUnit::Coils ? (sent != 0) == (echoed != 0)
+                                                              : sent == echoed;
+    }
+    return true;
+}
+
+BriscaDevice::Outcome BriscaDevice::conclude(QModbusReply *reply)
+{
+    const bool current = reply == m_currentReply;
+    Outcome outcome = Outcome::Failed;
+    bool answered = false;
+    switch (reply->error()) {
+    case QModbusDevice::NoError: {
+        const QVariant asked = reply->property(AskedProperty);
+        // A read of holding registers hands back a unit whose values are the ones asked
+        // for until the answer replaces them; the probe writes, so its echo has no shape to
+        // check beyond the master's own.
+        if (asked.isValid() && !answerBelongs(asked.value<QModbusDataUnit>(), reply->result())) {
+            ++m_statistics.strayAnswers;
+            outcome = Outcome::Refused;
+        } else {
+            ++m_statistics.answers;
+            outcome = Outcome::Answer;
+        }
+        answered = true;
+        break;
+    }
+    case QModbusDevice::TimeoutError:
+        ++m_statistics.timeouts;
+        if (current && m_current.retries > 0) {
+            Request again = m_current;
+            --again.retries;
+            m_currentReply = nullptr;
+            m_queue.push_front(std::move(again));
+            m_statistics.lastFailure = QDateTime::currentDateTime();
+            emit statisticsChanged();
+            dispatchNext();
+            return Outcome::Retried;
+        }
+        break;
+    case QModbusDevice::ProtocolError: {
+        const QModbusResponse raw = reply->rawResult();
+        if (isExceptionAnswer(raw) && raw.dataSize() >= 1) {
+            ++m_statistics.exceptions[quint8(raw.data().at(0))];
+            answered = true;
+        } else {
+            ++m_statistics.otherErrors;
+        }
+        break;
+    }
+    case QModbusDevice::ReplyAbortedError:
+        ++m_statistics.otherErrors;
+        // Closing on purpose ends what was under way; only a line that failed is news.
+        if (!m_lineLost)
+            outcome = Outcome::Dropped;
+        break;
+    default:
+        ++m_statistics.otherErrors;
+        break;
+    }
+    if (answered) {
+        if (current)
+            countRoundTrip(m_currentClock);
+        m_statistics.lastAnswer = QDateTime::currentDateTime();
+    }
+    if (outcome == Outcome::Refused || (!answered && outcome != Outcome::Dropped))
+        m_statistics.lastFailure = QDateTime::currentDateTime();
+    emit statisticsChanged();
+
+    if (!current)
+        return outcome;
+    const Request finished = m_current;
+    m_currentReply = nullptr;
+    ended(finished);
+    // After a request has finally gone unanswered, or an answer turned out to belong to
+    // another request, the answers still on their way must not meet the next request.
+    // The factory reset is never answered: its silence is no failure.
+    const bool lineUnsure =
+        outcome == Outcome::Refused ||
+        (reply->error() == QModbusDevice::TimeoutError && finished.kind != ReplyKind::Command);
+    if (lineUnsure && state() == QModbusDevice::ConnectedState)
+        startQuiet();
+    dispatchNext();
+    return outcome;
+}
+
+void BriscaDevice::countRoundTrip(const QElapsedTimer &clock)
+{
+    const double ms = double(clock.nsecsElapsed()) / 1e6;
+    LinkStatistics &s = m_statistics;
+    s.lastRoundTripMs = ms;
+    ++s.roundTrips;
+    s.meanRoundTripMs = s.roundTrips == 1
+                            ? ms
+                            : s.meanRoundTripMs + (ms - s.meanRoundTripMs) / double(s.roundTrips);
+}
+
+void BriscaDevice::startQuiet()
+{
+    m_quietSince.start();
+    m_quiet.start(timeout());
+}
+
+void BriscaDevice::quietElapsed()
+{
+    // The line must have been silent for a whole reply timeout; a line that never falls
+    // silent is given up on after a few, or the link would stall for good.
+    const qint64 sinceByte = m_lastByte.isValid() ? m_lastByte.elapsed() : timeout();
+    if (sinceByte < timeout() && m_quietSince.elapsed() < 4 * qint64(timeout())) {
+        m_quiet.start(int(timeout() - sinceByte));
+        return;
+    }
+    // The master drops what arrived meanwhile (no request was open for it) and clears its
+    // buffer before it sends again.
+    if (auto *port = findChild<QSerialPort *>())
+        port->clear(QSerialPort::Input);
+    dispatchNext();
+}
+
+bool BriscaDevice::isIdle() const
+{
+    return !m_currentReply && !m_quiet.isActive() && m_queue.empty();
+}
+
+void BriscaDevice::resetStatistics()
+{
+    m_statistics = LinkStatistics();
+    emit statisticsChanged();
+}
+
+bool BriscaDevice::writePending(QModbusDataUnit::RegisterType table, int address) const
+{
+    return m_pendingWrites.contains(registerKey(table, address));
+}
+
+quint16 BriscaDevice::pendingValue(QModbusDataUnit::RegisterType table, int address,
+                                   quint16 fallback) const
+{
+    const auto it = m_pendingWrites.constFind(registerKey(table, address));
+    return it == m_pendingWrites.constEnd() ? fallback : it->value;
+}
+
+bool BriscaDevice::open()
+{
+    m_lineLost = false;
+    return QModbusRtuSerialMaster::open();
+}
+
+void BriscaDevice::close()
+{
+    // Requests still waiting never reach the line; the one under way is aborted by the
+    // master, and reported only when the line failed (m_lineLost).
+    const std::deque<Request> waiting = std::move(m_queue);
+    m_queue.clear();
+    for (const Request &request : waiting)
+        ended(request);
+    m_quiet.stop();
+    QModbusRtuSerialMaster::close();
+}
+
+QString BriscaDevice::strayAnswerText(bool write) const
+{
+    return write ? tr("Write response error: stray answer refused, it cannot belong to the request")
+                 : tr("Read response error: stray answer refused, it cannot belong to the request");
 }
 
 QString BriscaDevice::responseErrorText(const QModbusReply *reply, bool write) const
@@ -121,6 +418,7 @@ void BriscaDevice::handleLinkError(QModbusDevice::Error error)
     if (state() != QModbusDevice::ConnectedState || m_closeQueued)
         return;
     m_closeQueued = true;
+    m_lineLost = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -134,11 +432,16 @@ void BriscaDevice::handleLinkError(QModbusDevice::Error error)
 
 void BriscaDevice::selectSlave(quint8 address)
 {
-    const QModbusDataUnit probe(QModbusDataUnit::HoldingRegisters, Brisca::ProbeRegister,
-                                QVector<quint16>{Brisca::ProbeValue});
-    QModbusReply *reply = sendWrite(probe, address);
-    if (reply)
-        connect(reply, &QModbusReply::finished, this, &BriscaDevice::testCommandReturned);
+    Request probe;
+    probe.send = Request::Send::Write;
+    probe.unit = QModbusDataUnit(QModbusDataUnit::HoldingRegisters, Brisca::ProbeRegister,
+                                 QVector<quint16>{Brisca::ProbeValue});
+    probe.server = address;
+    probe.kind = ReplyKind::Probe;
+    // Asked once: silence already says that no sensor listens there, and a repeated probe
+    // would only make the operator wait for every try.
+    probe.retries = 0;
+    issue(std::move(probe));
 }
 
 void BriscaDevice::testCommandReturned()
@@ -146,6 +449,10 @@ void BriscaDevice::testCommandReturned()
     auto *reply = qobject_cast<QModbusReply *>(sender());
     if (!reply)
         return;
+    if (conclude(reply) == Outcome::Retried || reply->error() == QModbusDevice::ReplyAbortedError) {
+        reply->deleteLater();
+        return;
+    }
     const QModbusResponse raw = reply->rawResult();
     // Only the refusal of the out-of-range value proves a sensor of this kind; a device
     // that accepts it, or refuses for another reason, is something else.
@@ -175,38 +482,35 @@ void BriscaDevice::readSettings(quint8 address)
 
 void BriscaDevice::readCoils(quint8 address)
 {
-    sendRead(QModbusDataUnit::Coils, 0, Brisca::CoilCount, address, ReplyKind::Data);
+    read(QModbusDataUnit::Coils, 0, Brisca::CoilCount, address);
 }
 
 void BriscaDevice::readHoldingRegisters(quint8 address)
 {
-    sendRead(QModbusDataUnit::HoldingRegisters, 0, Brisca::HoldingRegisterCount, address,
-             ReplyKind::Data);
+    read(QModbusDataUnit::HoldingRegisters, 0, Brisca::HoldingRegisterCount, address);
 }
 
 void BriscaDevice::readDiscreteInputs()
 {
-    sendRead(QModbusDataUnit::DiscreteInputs, 0, Brisca::DiscreteInputCount, slaveAddress,
-             ReplyKind::Data);
+    read(QModbusDataUnit::DiscreteInputs, 0, Brisca::DiscreteInputCount, slaveAddress);
 }
 
 void BriscaDevice::readApp1Measurements()
 {
-    sendRead(QModbusDataUnit::InputRegisters, Brisca::InputApp1MinTemp,
-             Brisca::App1MeasurementCount, slaveAddress, ReplyKind::Data);
+    read(QModbusDataUnit::InputRegisters, Brisca::InputApp1MinTemp, Brisca::App1MeasurementCount,
+         slaveAddress);
 }
 
 void BriscaDevice::readApp2Average()
 {
-    sendRead(QModbusDataUnit::InputRegisters, Brisca::InputApp2AvgTemp, 1, slaveAddress,
-             ReplyKind::Data);
+    read(QModbusDataUnit::InputRegisters, Brisca::InputApp2AvgTemp, 1, slaveAddress);
 }
 
 void BriscaDevice::readApp3Data()
 {
     readDiscreteInputs();
-    sendRead(QModbusDataUnit::InputRegisters, Brisca::InputApp3BlockStart, Brisca::App3DataCount,
-             slaveAddress, ReplyKind::Data);
+    read(QModbusDataUnit::InputRegisters, Brisca::InputApp3BlockStart, Brisca::App3DataCount,
+         slaveAddress);
     readRoiTemperatures();
 }
 
@@ -242,10 +546,19 @@ void BriscaDevice::dataReady()
     auto *reply = qobject_cast<QModbusReply *>(sender());
     if (!reply)
         return;
-    if (reply->error() == QModbusDevice::NoError) {
+    switch (conclude(reply)) {
+    case Outcome::Answer:
         handleUnit(reply->result());
-    } else {
+        break;
+    case Outcome::Failed:
         emit signal_status(responseErrorText(reply, false));
+        break;
+    case Outcome::Refused:
+        emit signal_status(strayAnswerText(false));
+        break;
+    case Outcome::Retried:
+    case Outcome::Dropped:
+        break;
     }
     reply->deleteLater();
 }
@@ -347,11 +660,12 @@ void BriscaDevice::requestImage()
 {
     emit signal_status(tr("Grabbing image..."));
     updateMeasurements();
+    ++m_imagesPending;
     for (int start = Brisca::InputFrameStart; start <= Brisca::InputFrameEnd;
          start += Brisca::MaxRegistersPerRead) {
         const int count = std::min(Brisca::MaxRegistersPerRead, Brisca::InputFrameEnd + 1 - start);
-        sendRead(QModbusDataUnit::InputRegisters, start, quint16(count), slaveAddress,
-                 ReplyKind::Pixels);
+        read(QModbusDataUnit::InputRegisters, start, count, slaveAddress, ReplyKind::Pixels, false,
+             start + count > Brisca::InputFrameEnd);
     }
 }
 
@@ -361,10 +675,8 @@ void BriscaDevice::readRoiTemperatures()
          start += Brisca::MaxRegistersPerRead) {
         const int count =
             std::min(Brisca::MaxRegistersPerRead, Brisca::InputRoiTemperaturesEnd + 1 - start);
-        QModbusReply *reply = sendRead(QModbusDataUnit::InputRegisters, start, quint16(count),
-                                       slaveAddress, ReplyKind::RoiTemperatures);
-        if (reply && start == Brisca::InputRoiTemperaturesStart)
-            reply->setProperty(FirstRoiChunkProperty, true);
+        read(QModbusDataUnit::InputRegisters, start, count, slaveAddress,
+             ReplyKind::RoiTemperatures, start == Brisca::InputRoiTemperaturesStart);
     }
 }
 
@@ -373,7 +685,8 @@ void BriscaDevice::pixelReqReturned()
     auto *reply = qobject_cast<QModbusReply *>(sender());
     if (!reply)
         return;
-    if (reply->error() == QModbusDevice::NoError) {
+    const Outcome outcome = conclude(reply);
+    if (outcome == Outcome::Answer) {
         const QModbusDataUnit unit = reply->result();
         for (uint p = 0; p < unit.valueCount(); ++p) {
             const int k = unit.startAddress() + int(p) - Brisca::InputFrameStart;
@@ -385,8 +698,10 @@ void BriscaDevice::pixelReqReturned()
                 break;
             }
         }
-    } else {
+    } else if (outcome == Outcome::Failed) {
         emit signal_status(responseErrorText(reply, false));
+    } else if (outcome == Outcome::Refused) {
+        emit signal_status(strayAnswerText(false));
     }
     reply->deleteLater();
 }
@@ -396,13 +711,18 @@ void BriscaDevice::ROItempsReturned()
     auto *reply = qobject_cast<QModbusReply *>(sender());
     if (!reply)
         return;
+    const Outcome outcome = conclude(reply);
+    if (outcome == Outcome::Retried || outcome == Outcome::Dropped) {
+        reply->deleteLater();
+        return;
+    }
     // Whatever an earlier read left unconsumed belongs to another moment: drop it as soon
     // as a new read starts answering, so the regions are never labelled with old values and
     // the list never holds more than one read. A failed first chunk counts too; otherwise
     // the old values would sit in front of the new ones.
     if (reply->property(FirstRoiChunkProperty).toBool())
         roiTemperatures.clear();
-    if (reply->error() == QModbusDevice::NoError) {
+    if (outcome == Outcome::Answer) {
         const QModbusDataUnit unit = reply->result();
         const QVector<quint16> values = unit.values();
         const int present = std::min(int(unit.valueCount()), values.size());
@@ -412,7 +732,8 @@ void BriscaDevice::ROItempsReturned()
         }
         emit app3DataReady();
     } else {
-        emit signal_status(responseErrorText(reply, false));
+        emit signal_status(outcome == Outcome::Refused ? strayAnswerText(false)
+                                                       : responseErrorText(reply, false));
     }
     reply->deleteLater();
 }
@@ -421,9 +742,7 @@ void BriscaDevice::ROItempsReturned()
 
 void BriscaDevice::writeUnit(const QModbusDataUnit &unit)
 {
-    QModbusReply *reply = sendWrite(unit, slaveAddress);
-    if (reply)
-        connect(reply, &QModbusReply::finished, this, &BriscaDevice::writeReplyReady);
+    write(unit, slaveAddress);
 }
 
 void BriscaDevice::writeCoil(int address, bool value)
@@ -556,19 +875,10 @@ void BriscaDevice::writeSlaveAddress(quint8 address)
 {
     const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, Brisca::HoldingSlaveAddress,
                                QVector<quint16>{address});
-    QModbusReply *reply = sendWriteRequest(unit, slaveAddress);
-    if (!reply) {
-        emit signal_status(tr("Write error: ") + errorString());
-        return;
-    }
-    if (reply->isFinished()) {
-        reply->deleteLater();
-        return;
-    }
     // The sensor answers this request from its old address and everything after it from
     // the new one, so requests issued from now on must already use the new address.
-    slaveAddress = address;
-    connect(reply, &QModbusReply::finished, this, &BriscaDevice::writeReplyReady);
+    if (write(unit, slaveAddress, tr("Write error: ")))
+        slaveAddress = address;
 }
 
 void BriscaDevice::writeSerialSettings(quint32 baud, quint8 parityIndex)
@@ -579,35 +889,20 @@ void BriscaDevice::writeSerialSettings(quint32 baud, quint8 parityIndex)
     setNumberOfRetries(0);
     const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, Brisca::HoldingSerialSettings,
                                QVector<quint16>{serialSettingsCode(baud, parityCode)});
-    QModbusReply *reply = sendWriteRequest(unit, slaveAddress);
-    if (!reply) {
-        emit signal_status(tr("Write error: ") + errorString());
-        return;
-    }
-    if (reply->isFinished()) {
-        reply->deleteLater();
-        return;
-    }
-    connect(reply, &QModbusReply::finished, this, &BriscaDevice::writeReplyReady);
+    write(unit, slaveAddress, tr("Write error: "));
 }
 
 void BriscaDevice::factoryReset()
 {
     // The sensor never answers this request, so each try costs one full timeout; and a
-    // destructive command must not be sent twice. It therefore goes out without retries,
-    // which are copied into the request when it is queued and can be restored right away.
-    const int retries = numberOfRetries();
-    setNumberOfRetries(0);
-    QModbusReply *reply = sendRawRequest(
-        QModbusRequest(QModbusPdu::FunctionCode(Brisca::FactoryResetFunctionCode), QByteArray()),
-        slaveAddress);
-    setNumberOfRetries(retries);
-    if (!reply)
-        return;
-    if (reply->isFinished())
-        reply->deleteLater();
-    else
-        connect(reply, &QModbusReply::finished, reply, &QObject::deleteLater);
+    // destructive command must not be sent twice. It therefore goes out without retries.
+    Request reset;
+    reset.send = Request::Send::Raw;
+    reset.raw =
+        QModbusRequest(QModbusPdu::FunctionCode(Brisca::FactoryResetFunctionCode), QByteArray());
+    reset.server = slaveAddress;
+    reset.kind = ReplyKind::Command;
+    issue(std::move(reset));
 }
 
 quint16 BriscaDevice::serialSettingsCode(quint32 baud, quint8 parityCode)
@@ -620,11 +915,15 @@ void BriscaDevice::writeReplyReady()
     auto *reply = qobject_cast<QModbusReply *>(sender());
     if (!reply)
         return;
-    if (reply->error() == QModbusDevice::NoError) {
+    const Outcome outcome = conclude(reply);
+    if (outcome == Outcome::Answer) {
         handleUnit(reply->result());
         emit signal_status(tr("Value successfully updated"));
-    } else {
-        emit signal_status(responseErrorText(reply, true));
+    } else if (outcome == Outcome::Failed || outcome == Outcome::Refused) {
+        emit signal_status(outcome == Outcome::Refused ? strayAnswerText(true)
+                                                       : responseErrorText(reply, true));
+        const QModbusDataUnit asked = reply->property(AskedProperty).value<QModbusDataUnit>();
+        emit writeFailed(asked.registerType(), asked.startAddress(), int(asked.valueCount()));
     }
     reply->deleteLater();
 }
