@@ -13,8 +13,6 @@
 #include <QUrl>
 
 namespace {
-// Every message of the window stays this long; a newer one replaces it.
-constexpr int StatusTimeoutMs = 5000;
 // How long a request may stay unanswered before the master gives up on it.
 constexpr int ReplyTimeoutMs = 3000;
 
@@ -170,6 +168,7 @@ void MainWindow::initialize()
             &MainWindow::updateUiWithDiscreteInputsData);
     connect(device, &BriscaDevice::connectionValidated, this, &MainWindow::connectionValidated);
     connect(device, &QModbusDevice::stateChanged, this, &MainWindow::deviceStateChanged);
+    connect(device, &BriscaDevice::writeFailed, this, &MainWindow::writeFailed);
 
     if (!device) {
         ui->pushButton_connect->setEnabled(false);
@@ -282,6 +281,8 @@ bool MainWindow::confirmDestructiveCommand(const QString &text)
     box.setText(text);
     box.setInformativeText(tr("Are you sure you want to proceed?"));
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    // Enter must not wipe a sensor: proceeding takes a deliberate OK.
+    box.setDefaultButton(QMessageBox::Cancel);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(tr("Warning"));
     return box.exec() == QMessageBox::Ok;

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QModbusDataUnit>
 #include <QModbusDevice>
 #include <QPointer>
 #include <QVector>
 
 class About;
 class BriscaDevice;
+class QDoubleSpinBox;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -98,15 +100,35 @@ private slots:
     // Not connected by name: initialize() wires it to the device, to notice a link that
     // the device closed by itself (adapter pulled, line hung up).
     void deviceStateChanged(QModbusDevice::State state);
+    // Not connected by name: a write the sensor did not take leaves its control showing
+    // what the sensor holds.
+    void writeFailed(QModbusDataUnit::RegisterType table);
 
 private:
+    // Every message of the window stays this long; a newer one replaces it.
+    static constexpr int StatusTimeoutMs = 5000;
+
     void showPage(int index);
     void setDeviceControlsEnabled(bool on);  // mainwindow.cpp
     void applyTemperatureChoice(int choice); // mainwindow_settings.cpp
     void setCycleMode(bool on);              // mainwindow_applications.cpp
     void setManualControlsEnabled(bool on);  // mainwindow_applications.cpp
-    void cycleButtonToggled(bool checked);   // mainwindow_applications.cpp
-    void uncheckCycleButtons();              // mainwindow_applications.cpp
+    // Threshold editors: editable when the temperature choice allows and no continuous
+    // mode runs.
+    void refreshThresholdEditors(); // mainwindow_settings.cpp
+    // Fills the widgets of every page from the holding register caches.
+    void showHoldingRegisters(); // mainwindow_settings.cpp
+    // Whether a control of this register may be set from the caches: not while a write of
+    // it is on its way, or an older echo would set a newer choice back (and write it).
+    bool followsSensor(QModbusDataUnit::RegisterType table, int address) const;
+    // Writes a setting box's value unless the sensor holds it or is about to.
+    void writeSettingBox(int address, int value);
+    void setThresholds(int application);   // mainwindow_applications.cpp
+    void clearNoNcOutput();                // mainwindow_applications.cpp
+    void updateMeasurements();             // mainwindow_applications.cpp
+    void requestImage();                   // mainwindow_applications.cpp
+    void cycleButtonToggled(bool checked); // mainwindow_applications.cpp
+    void uncheckCycleButtons();            // mainwindow_applications.cpp
     // Closes the port and deletes the device; no-op without one.
     void releaseDevice();
     // Shows the modal OK/Cancel warning of the destructive commands; true on OK.
@@ -116,4 +138,8 @@ private:
     BriscaDevice *device;
     QPointer<About> aboutDialog;
     bool cycleModeActive;
+    // What the temperature choice allows, kept apart from the continuous mode's lock so
+    // that stopping the mode restores the editors as they were.
+    bool m_minimumEditorsAllowed = true;
+    bool m_maximumEditorsAllowed = true;
 };

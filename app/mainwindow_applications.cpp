@@ -18,52 +18,66 @@
 
 namespace {
 
-constexpr int statusTimeoutMs = 5000;
 // Application 1 limits its field of view to the inner 20 x 20 pixels.
 constexpr quint8 limitedFieldOfView = 20;
-constexpr int framePixels = 32 * 32;
 
 } // namespace
 
-void MainWindow::on_pushButton_app1SetNewThresholds_clicked()
+// Both thresholds of an application go out together, the maximum first; an editor the
+// temperature choice disables sends the value it shows.
+void MainWindow::setThresholds(int application)
 {
     if (!device)
         return;
-    const quint16 minimum = celsiusToKelvinTenths(ui->doubleSpinBox_app1MinThreshold->value());
-    const quint16 maximum = celsiusToKelvinTenths(ui->doubleSpinBox_app1MaxThreshold->value());
-    device->writeApp1Thresholds(maximum, minimum);
+    QDoubleSpinBox *const editors[][2] = {
+        {ui->doubleSpinBox_app1MaxThreshold, ui->doubleSpinBox_app1MinThreshold},
+        {ui->doubleSpinBox_app2MaxThreshold, ui->doubleSpinBox_app2MinThreshold},
+        {ui->doubleSpinBox_app3MaxThreshold, ui->doubleSpinBox_app3MinThreshold}};
+    const quint16 minimum = celsiusToKelvinTenths(editors[application - 1][1]->value());
+    const quint16 maximum = celsiusToKelvinTenths(editors[application - 1][0]->value());
+    switch (application) {
+    case 1:
+        device->writeApp1Thresholds(maximum, minimum);
+        break;
+    case 2:
+        device->writeApp2Thresholds(maximum, minimum);
+        break;
+    default:
+        device->writeApp3Thresholds(maximum, minimum);
+        break;
+    }
+}
+
+void MainWindow::on_pushButton_app1SetNewThresholds_clicked()
+{
+    setThresholds(1);
 }
 
 void MainWindow::on_pushButton_app2SetNewThresholds_clicked()
 {
-    if (!device)
-        return;
-    const quint16 minimum = celsiusToKelvinTenths(ui->doubleSpinBox_app2MinThreshold->value());
-    const quint16 maximum = celsiusToKelvinTenths(ui->doubleSpinBox_app2MaxThreshold->value());
-    device->writeApp2Thresholds(maximum, minimum);
+    setThresholds(2);
 }
 
 void MainWindow::on_pushButton_app3SetNewThresholds_clicked()
 {
+    setThresholds(3);
+}
+
+void MainWindow::updateMeasurements()
+{
     if (!device)
         return;
-    const quint16 minimum = celsiusToKelvinTenths(ui->doubleSpinBox_app3MinThreshold->value());
-    const quint16 maximum = celsiusToKelvinTenths(ui->doubleSpinBox_app3MaxThreshold->value());
-    device->writeApp3Thresholds(maximum, minimum);
+    device->updateMeasurements();
 }
 
 void MainWindow::on_pushButton_app1UpdateData_clicked()
 {
-    if (!device)
-        return;
-    device->updateMeasurements();
+    updateMeasurements();
 }
 
 void MainWindow::on_pushButton_app2UpdateData_clicked()
 {
-    if (!device)
-        return;
-    device->updateMeasurements();
+    updateMeasurements();
 }
 
 void MainWindow::on_pushButton_app3UpdateData_clicked()
@@ -73,18 +87,21 @@ void MainWindow::on_pushButton_app3UpdateData_clicked()
     device->readApp3Data();
 }
 
-void MainWindow::on_pushButton_getImage_clicked()
+void MainWindow::requestImage()
 {
     if (!device)
         return;
     device->requestImage();
 }
 
+void MainWindow::on_pushButton_getImage_clicked()
+{
+    requestImage();
+}
+
 void MainWindow::on_pushButton_app2GetImage_clicked()
 {
-    if (!device)
-        return;
-    device->requestImage();
+    requestImage();
 }
 
 void MainWindow::on_pushButton_app3GetImage_clicked()
@@ -124,9 +141,7 @@ void MainWindow::on_radioButton_app1LimitFov_toggled(bool checked)
 
 void MainWindow::on_spinBox_movingAverageWindow_editingFinished()
 {
-    if (!device)
-        return;
-    device->writeMovingAverageWindow(quint8(ui->spinBox_movingAverageWindow->value()));
+    writeSettingBox(Brisca::HoldingMovingAverageWindow, ui->spinBox_movingAverageWindow->value());
 }
 
 void MainWindow::on_comboBox_reticleSize_currentIndexChanged(int index)
@@ -161,25 +176,27 @@ void MainWindow::on_pushButton_resetApp3Counter_clicked()
     ui->label_app3CounterValue->setText(QStringLiteral("0"));
 }
 
-void MainWindow::on_pushButton_clearNONCapp1_clicked()
+// The same command from each page.
+void MainWindow::clearNoNcOutput()
 {
     if (!device)
         return;
     device->clearNoNcOutput();
+}
+
+void MainWindow::on_pushButton_clearNONCapp1_clicked()
+{
+    clearNoNcOutput();
 }
 
 void MainWindow::on_pushButton_clearNONCapp1_2_clicked()
 {
-    if (!device)
-        return;
-    device->clearNoNcOutput();
+    clearNoNcOutput();
 }
 
 void MainWindow::on_pushButton_clearNONCapp1_3_clicked()
 {
-    if (!device)
-        return;
-    device->clearNoNcOutput();
+    clearNoNcOutput();
 }
 
 void MainWindow::on_pushButton_cycleMode_toggled(bool checked)
@@ -220,9 +237,11 @@ void MainWindow::setCycleMode(bool on)
 
     cycleModeActive = on;
     setManualControlsEnabled(!on);
-    if (on)
+    // A frame still on its way (stopped and started again before it came) carries the
+    // cycle on when it arrives; a second request now would start a second cycle beside it.
+    if (on && device->imagesPending() == 0)
         device->requestImage();
-    else
+    else if (!on)
         uncheckCycleButtons();
 }
 
@@ -269,15 +288,9 @@ void MainWindow::setManualControlsEnabled(bool on)
         control->setEnabled(on);
     ui->actionReset_device->setEnabled(on);
 
-    if (on) {
-        applyTemperatureChoice(ui->comboBox_temperatureChoice->currentIndex());
-    } else {
-        for (QDoubleSpinBox *editor :
-             {ui->doubleSpinBox_app1MaxThreshold, ui->doubleSpinBox_app1MinThreshold,
-              ui->doubleSpinBox_app2MaxThreshold, ui->doubleSpinBox_app2MinThreshold,
-              ui->doubleSpinBox_app3MaxThreshold, ui->doubleSpinBox_app3MinThreshold})
-            editor->setEnabled(false);
-    }
+    // All six editors are locked while the mode runs and afterwards are as the
+    // temperature choice left them, also when the sensor holds a choice the list lacks.
+    refreshThresholdEditors();
 }
 
 void MainWindow::updateImageWithPixelData(QVector<quint16> frame)
@@ -286,7 +299,7 @@ void MainWindow::updateImageWithPixelData(QVector<quint16> frame)
         return;
 
     // The view reads exactly one frame's worth of values; anything else is not a frame.
-    if (frame.size() == framePixels) {
+    if (frame.size() == Brisca::FramePixelCount) {
         ui->tempPlot_app1->setPixelData(frame);
         if (device->app1LimitFov)
             ui->tempPlot_app1->drawCenteredSquare(limitedFieldOfView);
@@ -297,9 +310,9 @@ void MainWindow::updateImageWithPixelData(QVector<quint16> frame)
         ui->tempPlot_app2->plotPixelData();
 
         ui->tempPlot_app3->setPixelData(frame);
-        const quint8 side = Brisca::roiSideFromGridCode(device->gridRoiSize);
-        if (side == 2 || side == 4 || side == 8 || side == 16) {
-            ui->tempPlot_app3->drawRoiGrid(side, device->roiTemperatures, device->app3MinThreshold,
+        if (Brisca::gridCodeKnown(device->gridRoiSize)) {
+            ui->tempPlot_app3->drawRoiGrid(Brisca::roiSideFromGridCode(device->gridRoiSize),
+                                           device->roiTemperatures, device->app3MinThreshold,
                                            device->app3MaxThreshold);
         } else {
             // A code the grid cannot be built from: the frame is shown bare, and the
@@ -309,8 +322,9 @@ void MainWindow::updateImageWithPixelData(QVector<quint16> frame)
         ui->tempPlot_app3->plotPixelData();
     }
 
-    ui->statusbar->showMessage(QStringLiteral("Done"), statusTimeoutMs);
+    ui->statusbar->showMessage(QStringLiteral("Done"), StatusTimeoutMs);
 
-    if (cycleModeActive)
+    // One cycle at a time: when another image is still on its way, its frame goes on.
+    if (cycleModeActive && device->imagesPending() == 0)
         device->requestImage();
 }

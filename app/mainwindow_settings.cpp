@@ -27,8 +27,6 @@ const char app3ClearStyle[] = "QLabel { color : #1e8e3e; }";
 const char enabledStyle[] = "QLabel {color : #1e8e3e; }";
 const char disabledStyle[] = "QLabel {color : #ff0000; }";
 
-constexpr int statusTimeoutMs = 5000;
-
 QString temperatureText(float celsius)
 {
     return QString::number(celsius, 'f', 1);
@@ -51,68 +49,136 @@ void showEnabled(QAbstractButton *button, QLabel *pageLabel, bool enabled)
     pageLabel->setStyleSheet(QLatin1String(enabled ? enabledStyle : disabledStyle));
 }
 
-void followCoil(QAbstractButton *button, bool coil)
-{
-    // Only a real change may reach the button: its toggled handler updates the texts, and
-    // the coil itself is written by clicks alone.
-    if (button->isChecked() != coil)
-        button->setChecked(coil);
-}
-
 } // namespace
+
+bool MainWindow::followsSensor(QModbusDataUnit::RegisterType table, int address) const
+{
+    return device && !device->writePending(table, address);
+}
 
 void MainWindow::updateUiWithCoilsData()
 {
     if (!device)
         return;
+    constexpr auto Coils = QModbusDataUnit::Coils;
 
-    followCoil(ui->radioButton_App1Enable, device->app1Enabled);
-    followCoil(ui->radioButton_App2Enable, device->app2Enabled);
-    followCoil(ui->radioButton_App3Enable, device->app3Enabled);
+    struct Application
+    {
+        QAbstractButton *button;
+        QLabel *label;
+        int coil;
+        bool enabled;
+    };
+    const Application applications[] = {
+        {ui->radioButton_App1Enable, ui->label_app1PageApplicationOneEnabled,
+         Brisca::CoilApp1Enabled, device->app1Enabled},
+        {ui->radioButton_App2Enable, ui->label_app2PageApplicationTwoEnabled,
+         Brisca::CoilApp2Enabled, device->app2Enabled},
+        {ui->radioButton_App3Enable, ui->label_app3PageApplicationThreeEnabled,
+         Brisca::CoilApp3Enabled, device->app3Enabled}};
+    for (const Application &app : applications) {
+        if (!followsSensor(Coils, app.coil))
+            continue;
+        // Only a real change may reach the switch: the coil itself is written by clicks
+        // alone. The texts are set either way: a switch unchecked while no device existed
+        // (Disconnect) changed none of them.
+        if (app.button->isChecked() != app.enabled)
+            app.button->setChecked(app.enabled);
+        showEnabled(app.button, app.label, app.enabled);
+    }
 
     // The controls below write on every change of state, so a value read from the
     // sensor that differs from the one shown is written straight back to it.
-    ui->radioButton_NoNcEnabled->setChecked(device->noNcEnabled);
-    ui->comboBox_alarmTimerBased->setCurrentIndex(device->alarmTimerBased ? 0 : 1);
-    ui->comboBox_outputBehavior->setCurrentIndex(device->outputNormallyClosed ? 0 : 1);
-    ui->comboBox_trasnistorTypeSelection->setCurrentIndex(device->transistorNpn ? 0 : 1);
-    ui->radioButton_app1LimitFov->setChecked(device->app1LimitFov);
-    ui->radioButton_frameAverageApps1And3->setChecked(device->frameAverage);
-    ui->comboBox_counterType->setCurrentIndex(device->counterUnidirectional ? 1 : 0);
+    if (followsSensor(Coils, Brisca::CoilNoNcEnabled))
+        ui->radioButton_NoNcEnabled->setChecked(device->noNcEnabled);
+    if (followsSensor(Coils, Brisca::CoilAlarmTimerBased))
+        ui->comboBox_alarmTimerBased->setCurrentIndex(device->alarmTimerBased ? 0 : 1);
+    if (followsSensor(Coils, Brisca::CoilOutputNormallyClosed))
+        ui->comboBox_outputBehavior->setCurrentIndex(device->outputNormallyClosed ? 0 : 1);
+    if (followsSensor(Coils, Brisca::CoilTransistorNpn))
+        ui->comboBox_trasnistorTypeSelection->setCurrentIndex(device->transistorNpn ? 0 : 1);
+    if (followsSensor(Coils, Brisca::CoilApp1LimitFov))
+        ui->radioButton_app1LimitFov->setChecked(device->app1LimitFov);
+    if (followsSensor(Coils, Brisca::CoilFrameAverage))
+        ui->radioButton_frameAverageApps1And3->setChecked(device->frameAverage);
+    if (followsSensor(Coils, Brisca::CoilCounterUnidirectional))
+        ui->comboBox_counterType->setCurrentIndex(device->counterUnidirectional ? 1 : 0);
 }
 
 void MainWindow::updateUiWithHoldingRegsData()
 {
     if (!device)
         return;
+    ui->statusbar->showMessage(QStringLiteral("Done, connection successful"), StatusTimeoutMs);
+    showHoldingRegisters();
+}
 
-    ui->statusbar->showMessage(QStringLiteral("Done, connection successful"), statusTimeoutMs);
+void MainWindow::showHoldingRegisters()
+{
+    if (!device)
+        return;
+    constexpr auto Holding = QModbusDataUnit::HoldingRegisters;
 
-    ui->spinBox_slaveAddrUpdate->setValue(device->slaveAddress);
+    if (followsSensor(Holding, Brisca::HoldingSlaveAddress))
+        ui->spinBox_slaveAddrUpdate->setValue(device->slaveAddress);
     ui->comboBox_baudrateUpdate->setCurrentText(ui->comboBox_baudrate->currentText());
     ui->comboBox_parityUpdate->setCurrentText(ui->comboBox_parity->currentText());
-    ui->spinBox_alarmDuration->setValue(device->alarmDuration);
-    ui->spinBox_movingAverageWindow->setValue(device->movingAverageWindow);
+    if (followsSensor(Holding, Brisca::HoldingAlarmDuration))
+        ui->spinBox_alarmDuration->setValue(device->alarmDuration);
+    if (followsSensor(Holding, Brisca::HoldingMovingAverageWindow))
+        ui->spinBox_movingAverageWindow->setValue(device->movingAverageWindow);
 
     // A choice outside 1..3 gives an index outside the list: the combo box is left
     // without a current item, and its handler then writes nothing.
-    const int choiceIndex = int(device->temperatureChoice) - 1;
-    ui->comboBox_temperatureChoice->setCurrentIndex(choiceIndex);
-    applyTemperatureChoice(choiceIndex);
+    if (followsSensor(Holding, Brisca::HoldingTemperatureChoice)) {
+        const int choiceIndex = int(device->temperatureChoice) - 1;
+        ui->comboBox_temperatureChoice->setCurrentIndex(choiceIndex);
+        applyTemperatureChoice(choiceIndex);
+    }
 
-    const QString reticleText = QStringLiteral("%1x%1").arg(device->reticleSize);
-    ui->comboBox_reticleSize->setCurrentIndex(
-        ui->comboBox_reticleSize->findText(reticleText, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    if (followsSensor(Holding, Brisca::HoldingReticleSize)) {
+        const QString reticleText = QStringLiteral("%1x%1").arg(device->reticleSize);
+        ui->comboBox_reticleSize->setCurrentIndex(ui->comboBox_reticleSize->findText(
+            reticleText, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    }
+    if (followsSensor(Holding, Brisca::HoldingGridRoiSize))
+        ui->comboBox_gridROISize->setCurrentIndex(int(device->gridRoiSize) - 1);
+    if (followsSensor(Holding, Brisca::HoldingEmissivity))
+        ui->spinBox_emissivity->setValue(device->emissivity);
 
-    ui->comboBox_gridROISize->setCurrentIndex(int(device->gridRoiSize) - 1);
-    ui->spinBox_emissivity->setValue(device->emissivity);
+    const struct
+    {
+        QDoubleSpinBox *editor;
+        int address;
+        quint16 raw;
+    } thresholds[] = {{ui->doubleSpinBox_app1MaxThreshold, Brisca::HoldingApp1MaxThreshold,
+                       device->app1MaxThreshold},
+                      {ui->doubleSpinBox_app1MinThreshold, Brisca::HoldingApp1MinThreshold,
+                       device->app1MinThreshold},
+                      {ui->doubleSpinBox_app2MaxThreshold, Brisca::HoldingApp2MaxThreshold,
+                       device->app2MaxThreshold},
+                      {ui->doubleSpinBox_app2MinThreshold, Brisca::HoldingApp2MinThreshold,
+                       device->app2MinThreshold},
+                      {ui->doubleSpinBox_app3MaxThreshold, Brisca::HoldingApp3MaxThreshold,
+                       device->app3MaxThreshold},
+                      {ui->doubleSpinBox_app3MinThreshold, Brisca::HoldingApp3MinThreshold,
+                       device->app3MinThreshold}};
+    // The editors round the half tenth of a raw value exactly, so that a threshold left as
+    // shown is written back as the raw value it came from.
+    for (const auto &t : thresholds) {
+        if (followsSensor(Holding, t.address))
+            t.editor->setValue(Brisca::thresholdCelsius(t.raw));
+    }
+}
 
-    ui->doubleSpinBox_app1MaxThreshold->setValue(kelvinTenthsToCelsius(device->app1MaxThreshold));
-    ui->doubleSpinBox_app1MinThreshold->setValue(kelvinTenthsToCelsius(device->app1MinThreshold));
-    ui->doubleSpinBox_app2MaxThreshold->setValue(kelvinTenthsToCelsius(device->app2MaxThreshold));
-    ui->doubleSpinBox_app2MinThreshold->setValue(kelvinTenthsToCelsius(device->app2MinThreshold));
-    ui->doubleSpinBox_app3MaxThreshold->setValue(kelvinTenthsToCelsius(device->app3MaxThreshold));
-    ui->doubleSpinBox_app3MinThreshold->setValue(kelvinTenthsToCelsius(device->app3MinThreshold));
+void MainWindow::writeFailed(QModbusDataUnit::RegisterType table)
+{
+    // The caches still hold what the sensor held before; the controls show it again.
+    // (No status text of its own: the device has just reported the failure.)
+    if (table == QModbusDataUnit::Coils)
+        updateUiWithCoilsData();
+    else if (table == QModbusDataUnit::HoldingRegisters)
+        showHoldingRegisters();
 }
 
 void MainWindow::updateUiWithInputRegsData()
@@ -193,18 +259,50 @@ void MainWindow::on_comboBox_alarmTimerBased_currentIndexChanged(int index)
     }
 }
 
-void MainWindow::on_spinBox_alarmDuration_editingFinished()
+// Enter finishes an edit, and so does leaving the box afterwards: the second must not
+// write the same value again.
+void MainWindow::writeSettingBox(int address, int value)
 {
     if (!device)
         return;
-    device->writeAlarmDuration(quint16(ui->spinBox_alarmDuration->value()));
+    constexpr auto Holding = QModbusDataUnit::HoldingRegisters;
+    quint16 held = 0;
+    switch (address) {
+    case Brisca::HoldingAlarmDuration:
+        held = device->alarmDuration;
+        break;
+    case Brisca::HoldingEmissivity:
+        held = device->emissivity;
+        break;
+    case Brisca::HoldingMovingAverageWindow:
+        held = device->movingAverageWindow;
+        break;
+    default:
+        return;
+    }
+    if (quint16(value) == device->pendingValue(Holding, address, held))
+        return;
+    switch (address) {
+    case Brisca::HoldingAlarmDuration:
+        device->writeAlarmDuration(quint16(value));
+        break;
+    case Brisca::HoldingEmissivity:
+        device->writeEmissivity(quint8(value));
+        break;
+    default:
+        device->writeMovingAverageWindow(quint8(value));
+        break;
+    }
+}
+
+void MainWindow::on_spinBox_alarmDuration_editingFinished()
+{
+    writeSettingBox(Brisca::HoldingAlarmDuration, ui->spinBox_alarmDuration->value());
 }
 
 void MainWindow::on_spinBox_emissivity_editingFinished()
 {
-    if (!device)
-        return;
-    device->writeEmissivity(quint8(ui->spinBox_emissivity->value()));
+    writeSettingBox(Brisca::HoldingEmissivity, ui->spinBox_emissivity->value());
 }
 
 void MainWindow::on_radioButton_NoNcEnabled_toggled(bool checked)
@@ -259,31 +357,35 @@ void MainWindow::on_radioButton_App3Enable_toggled(bool checked)
 
 void MainWindow::applyTemperatureChoice(int choice)
 {
-    QDoubleSpinBox *const minimumEditors[] = {ui->doubleSpinBox_app1MinThreshold,
-                                              ui->doubleSpinBox_app2MinThreshold,
-                                              ui->doubleSpinBox_app3MinThreshold};
-    QDoubleSpinBox *const maximumEditors[] = {ui->doubleSpinBox_app1MaxThreshold,
-                                              ui->doubleSpinBox_app2MaxThreshold,
-                                              ui->doubleSpinBox_app3MaxThreshold};
-    const auto setEnabled = [](QDoubleSpinBox *const(&editors)[3], bool on) {
-        for (QDoubleSpinBox *editor : editors)
-            editor->setEnabled(on);
-    };
-
+    // A choice the list does not know leaves the editors as they were.
     switch (choice) {
     case 0: // hot
-        setEnabled(minimumEditors, false);
-        setEnabled(maximumEditors, true);
+        m_minimumEditorsAllowed = false;
+        m_maximumEditorsAllowed = true;
         break;
     case 1: // cold
-        setEnabled(maximumEditors, false);
-        setEnabled(minimumEditors, true);
+        m_minimumEditorsAllowed = true;
+        m_maximumEditorsAllowed = false;
         break;
     case 2: // hot and cold
-        setEnabled(minimumEditors, true);
-        setEnabled(maximumEditors, true);
+        m_minimumEditorsAllowed = true;
+        m_maximumEditorsAllowed = true;
         break;
     default:
         break;
     }
+    refreshThresholdEditors();
+}
+
+void MainWindow::refreshThresholdEditors()
+{
+    // Locked while the continuous mode runs, whatever arrives meanwhile.
+    for (QDoubleSpinBox *editor :
+         {ui->doubleSpinBox_app1MinThreshold, ui->doubleSpinBox_app2MinThreshold,
+          ui->doubleSpinBox_app3MinThreshold})
+        editor->setEnabled(m_minimumEditorsAllowed && !cycleModeActive);
+    for (QDoubleSpinBox *editor :
+         {ui->doubleSpinBox_app1MaxThreshold, ui->doubleSpinBox_app2MaxThreshold,
+          ui->doubleSpinBox_app3MaxThreshold})
+        editor->setEnabled(m_maximumEditorsAllowed && !cycleModeActive);
 }

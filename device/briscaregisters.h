@@ -144,6 +144,19 @@ inline quint16 celsiusToKelvinTenths(double celsius)
     return quint16(quint32(whole) & 0xFFFFu);
 }
 
+// A temperature as a threshold editor shows it, in tenths of a degree. A raw value lies
+// exactly half a tenth of a degree between two tenths (2981 is 24.95 degrees), and the
+// single-precision path above rounds that half down for about half of all raw values
+// (5131 shows as 239.9, while typing 240.0 gives 5131): then no raw value shows as what
+// was typed, and every write of a value the operator left alone lowers it by a tenth. Here
+// the half is always rounded up, exactly, which makes the two directions inverse:
+// celsiusToKelvinTenths(thresholdCelsius(raw)) == raw, and a typed tenth comes back as
+// typed.
+constexpr double thresholdCelsius(quint16 raw)
+{
+    return (int(raw) - 2731) / 10.0;
+}
+
 // --- Position registers (input registers 1 and 3): two 8-bit coordinates ---
 
 // Shown first in the "(x,y)" style texts.
@@ -229,6 +242,13 @@ constexpr quint8 baudIndexOfSettings(quint16 code)
 constexpr quint8 roiSideFromGridCode(quint8 code)
 {
     return code >= 8 ? quint8(0) : quint8(1u << code);
+}
+
+// Grid ROI size codes the sensor defines (2, 4, 8 and 16 pixel regions); a grid is drawn
+// only for these.
+constexpr bool gridCodeKnown(quint8 code)
+{
+    return code >= 1 && code <= 4;
 }
 
 // Number of regions of the grid: 256, 64, 16 or 4 for the codes 1..4; 0 for a side that

@@ -13,6 +13,8 @@ private slots:
     void serialSettingsCode_data();
     void serialSettingsCode();
     void positionAndGrid();
+    void typedThresholdsShowAsTyped();
+    void untouchedThresholdsKeepTheirRaw();
 };
 
 void tst_BriscaRegisters::celsiusToKelvinTenths_data()
@@ -103,6 +105,32 @@ void tst_BriscaRegisters::positionAndGrid()
     QCOMPARE(int(Brisca::roiSideFromGridCode(255)), 0);
     QCOMPARE(Brisca::frameColumn(33), 1);
     QCOMPARE(Brisca::frameRow(33), 1);
+}
+
+// Every value a threshold editor can hold (-20.0 to 670.0 in tenths) is written as a raw
+// value that the editor shows again as exactly what was typed; and every raw value in that
+// range, left as the editor shows it, is written back unchanged.
+void tst_BriscaRegisters::typedThresholdsShowAsTyped()
+{
+    QStringList wrong;
+    for (int tenths = -200; tenths <= 6700; ++tenths) {
+        const double typed = tenths / 10.0;
+        const quint16 raw = Brisca::celsiusToKelvinTenths(typed);
+        const QString shown = QString::number(Brisca::thresholdCelsius(raw), 'f', 1);
+        if (shown != QString::number(typed, 'f', 1))
+            wrong << QStringLiteral("%1 -> %2 shows %3").arg(typed).arg(raw).arg(shown);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 10).join(QStringLiteral(", "))));
+}
+
+void tst_BriscaRegisters::untouchedThresholdsKeepTheirRaw()
+{
+    for (int raw = 2531; raw <= 9431; ++raw)
+        QCOMPARE(int(Brisca::celsiusToKelvinTenths(Brisca::thresholdCelsius(quint16(raw)))), raw);
+    // Where the labels' single-precision path rounds the half down, the editor does not.
+    QCOMPARE(QString::number(double(Brisca::kelvinTenthsToCelsius(5131)), 'f', 1),
+             QStringLiteral("239.9"));
+    QCOMPARE(Brisca::thresholdCelsius(5131), 240.0);
 }
 
 QTEST_GUILESS_MAIN(tst_BriscaRegisters)

@@ -105,6 +105,10 @@ bool WindowDriver::settle(int timeoutMs)
     // causes is queued before the next probe: once a round saw nothing but its own probe,
     // and a round before it has flushed what was already on the way, the line is quiet.
     for (int round = 0; round < 20; ++round) {
+        // The device hands the master one request at a time and keeps the rest; the probe
+        // goes straight to the master, so it waits until the device has nothing left.
+        if (!QTest::qWaitFor([link] { return link->isIdle(); }, timeoutMs))
+            return false;
         const int before = mark();
         QModbusReply *reply =
             link->sendReadRequest(QModbusDataUnit(QModbusDataUnit::DiscreteInputs, 0, 5), slave);
