@@ -2,6 +2,7 @@
 #include "simprocess.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QSocketNotifier>
@@ -34,6 +35,18 @@ void captureDebug(QtMsgType type, const QMessageLogContext &context, const QStri
 QString frame(int slave, int fc, int address, int count)
 {
     return QString::asprintf("%02x%02x%04x%04x", slave, fc, address, count);
+}
+
+bool crcHolds(const QByteArray &frame)
+{
+    quint16 crc = 0xFFFF;
+    for (int i = 0; i + 2 < frame.size(); ++i) {
+        crc ^= quint8(frame.at(i));
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return frame.size() >= 4 && quint8(frame.at(frame.size() - 2)) == (crc & 0xFF) &&
+           quint8(frame.at(frame.size() - 1)) == (crc >> 8);
 }
 
 QStringList withoutCrc(const QStringList &frames)
@@ -115,6 +128,9 @@ private slots:
     void responseErrors();
     void factoryResetSendsOnce();
     void linkLossClosesThePort();
+    void statisticsAgreeWithTheSensorsLog();
+    void strayAnswersNeverReachACache_data();
+    void strayAnswersNeverReachACache();
 
 private:
     bool open(const QStringList &simArgs = {}, int timeoutMs = 3000);
@@ -654,6 +670,114 @@ void tst_BriscaDevice::linkLossClosesThePort()
     QVERIFY(!m_events.contains("pixels"));
     QVERIFY2(errors.size() <= 10, qPrintable(QString::number(errors.size())));
     QVERIFY(m_sim->waitForFinished());
+}
+
+// Tries, answers, lost and damaged answers, refusals and a stray answer, counted by the
+// device, against what the sensor logged of the same run.
+void tst_BriscaDevice::statisticsAgreeWithTheSensorsLog()
+{
+    QVERIFY(open({"--load", startState(), "--fps", "0",
+                  // the coil read's first answer damaged, the holding read refused
+                  "--fault", "badcrc,fc=1,count=1", "--fault", "exception:2,fc=3,count=1",
+                  // the measurements never answered, on both tries
+                  "--fault", "silent,fc=4,addr=0,count=2",
+                  // the block's first answer comes after its try gave up, while the second
+                  // try waits; the second answer then meets the first region chunk
+                  "--fault", "late:450,fc=4,addr=5,count=1", "--fault",
+                  "late:300,fc=4,addr=5,after=1,count=1"},
+                 300));
+    m_device->setNumberOfRetries(1);
+    QSignalSpy changed(m_device.get(), &BriscaDevice::statisticsChanged);
+    m_device->readSettings(1);
+    m_device->readApp1Measurements();
+    m_device->readApp3Data();
+    QTRY_VERIFY_WITH_TIMEOUT(m_device->isIdle() && m_events.count("app3") == 2, 10000);
+
+    const QStringList rx = withoutCrc(m_sim->received());
+    QCOMPARE(rx, (QStringList{frame(1, 1, 0, 13), frame(1, 1, 0, 13), frame(1, 3, 0, 14),
+                              frame(1, 4, 0, 5), frame(1, 4, 0, 5), frame(1, 2, 0, 5),
+                              frame(1, 4, 5, 19), frame(1, 4, 5, 19), frame(1, 4, 25, 125),
+                              frame(1, 4, 150, 125), frame(1, 4, 275, 6)}));
+    // What the sensor sent: nothing to the two silent tries, a damaged answer, a refusal.
+    const QStringList tx = m_sim->sent();
+    int damaged = 0, refusals = 0;
+    for (const QString &answer : tx) {
+        if (!crcHolds(QByteArray::fromHex(answer.toLatin1())))
+            ++damaged;
+        else if (answer.mid(2, 2).toInt(nullptr, 16) & 0x80)
+            ++refusals;
+    }
+    const int silent = rx.size() - tx.size();
+
+    const LinkStatistics &s = m_device->statistics();
+    QCOMPARE(s.requests, quint64(rx.size()));
+    QCOMPARE(s.exceptions, (QMap<quint8, quint64>{{2, quint64(refusals)}}));
+    // Each silent or damaged try, and the block's first try, whose answer came too late.
+    QCOMPARE(s.timeouts, quint64(silent + damaged + 1));
+    QCOMPARE(s.strayAnswers, quint64(1));
+    QCOMPARE(s.answers, quint64(5));
+    QCOMPARE(s.otherErrors, quint64(0));
+    QCOMPARE(s.finished(), s.requests);
+    QVERIFY(s.lastAnswer.isValid() && s.lastFailure.isValid());
+    QVERIFY(s.meanRoundTripMs >= 0 && s.lastRoundTripMs >= 0);
+    QVERIFY(!changed.isEmpty());
+
+    m_device->resetStatistics();
+    QCOMPARE(m_device->statistics().requests, quint64(0));
+    QVERIFY(!m_device->statistics().lastAnswer.isValid());
+}
+
+// Late answers that meet a later request of the same function: the shape check refuses
+// those it can tell, and the silence after a failure keeps the others off the line. No
+// foreign value reaches a cache or a frame.
+void tst_BriscaDevice::strayAnswersNeverReachACache_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<int>("retries");
+    QTest::newRow("answer after its only try, same shape next")
+        << QStringList{"--fault", "late:450,fc=4,addr=281,count=1"} << 0;
+    QTest::newRow("answer after the first try, second answer meets another read")
+        << QStringList{"--fault", "late:450,fc=4,addr=0,count=1", "--fault",
+                       "late:300,fc=4,addr=0,after=1,count=1"}
+        << 1;
+}
+
+void tst_BriscaDevice::strayAnswersNeverReachACache()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(int, retries);
+    QVERIFY(open(QStringList{"--load", startState(), "--fps", "0"} + faults, 300));
+    m_device->setNumberOfRetries(retries);
+    QSignalSpy pixels(m_device.get(), &BriscaDevice::pixelDataReady);
+    // Each time the caches change, not only at the end: a later good read would hide it.
+    QStringList foreign;
+    connect(m_device.get(), &BriscaDevice::inputRegsDataReady, this, [this, &foreign] {
+        const BriscaDevice &d = *m_device;
+        const quint16 held[] = {d.app1MinTemp, d.app1MinPosition, d.app1MaxTemp, d.app1MaxPosition,
+                                d.app1AvgTemp};
+        for (int a = 0; a < 5; ++a) {
+            if (held[a] != 0 && held[a] != quint16(0x100 + a))
+                foreign << QStringLiteral("input %1 = %2").arg(a).arg(held[a]);
+        }
+        if (d.app2AvgTemp != 0 && d.app2AvgTemp != 0x118)
+            foreign << QStringLiteral("input 24 = %1").arg(d.app2AvgTemp);
+    });
+    m_device->requestImage();
+    m_device->requestImage();
+    QTRY_VERIFY_WITH_TIMEOUT(m_device->isIdle() && m_device->imagesPending() == 0, 10000);
+    QVERIFY2(foreign.isEmpty(), qPrintable(foreign.join(QStringLiteral(", "))));
+
+    // Every frame holds each pixel's own value (or none), every cache its register's.
+    for (const QList<QVariant> &args : qAsConst(pixels)) {
+        const auto image = args.first().value<QVector<quint16>>();
+        for (int i = 0; i < 1024; ++i) {
+            if (image.at(i) != 0 && image.at(i) != quint16(2000 + i))
+                QFAIL(qPrintable(QStringLiteral("pixel %1 holds %2").arg(i).arg(image.at(i))));
+        }
+    }
+    // The second image, after the line fell silent, came through whole.
+    QVERIFY(!pixels.isEmpty());
+    QCOMPARE(pixels.last().first().value<QVector<quint16>>().at(1023), quint16(2000 + 1023));
 }
 
 QTEST_GUILESS_MAIN(tst_BriscaDevice)
