@@ -8,7 +8,8 @@
 //   code, raw data length, raw data bytes.
 // Besides memory errors the run stops on any broken rule of the reply handling: a failed
 // reply changes no cache, a reply touches only the caches of its own register type, a
-// frame goes out exactly when register 1304 arrives, every reply is freed.
+// frame goes out exactly when register 1304 arrives, an answer that cannot belong to the
+// request it is tagged with is refused like a failure, every reply is freed.
 
 #include "briscadevice.h"
 #include "fuzzinput.h"
@@ -54,6 +55,8 @@ const char *slotSignature(Slot slot)
 
 // The device tags the first region chunk with this property; its answer starts a new read.
 constexpr char FirstRoiChunkProperty[] = "briscaFirstRoiChunk";
+// And every reply with the request it answers.
+constexpr char AskedProperty[] = "briscaAsked";
 
 constexpr QModbusDataUnit::RegisterType Types[] = {
     QModbusDataUnit::Invalid, QModbusDataUnit::DiscreteInputs, QModbusDataUnit::Coils,
@@ -148,6 +151,9 @@ struct Record
 {
     Slot slot = Slot::Data;
     bool firstRoiChunk = false;
+    // Tagged with the request it answers; `stray`: a request it cannot belong to.
+    bool asked = false;
+    bool stray = false;
     QModbusDataUnit unit;
     QModbusDevice::Error error = QModbusDevice::NoError;
     // The raw answer as it came off the line: function code byte and data.
@@ -163,6 +169,8 @@ Record readRecord(FuzzInput &in)
     r.slot = Slot(in.u8() % int(Slot::Count));
     const uint8_t flags = in.u8();
     r.firstRoiChunk = flags & 1;
+    r.asked = flags & 16;
+    r.stray = r.asked && (flags & 32);
     const auto type = Types[in.u8() % (sizeof(Types) / sizeof(Types[0]))];
 
     // Most starts land on or near the register map so that the frame and region windows are
@@ -213,10 +221,16 @@ void checkOutcome(const Record &r, const BriscaDevice &device, const Snapshot &b
                   const Counters &seen)
 {
     const Snapshot after(device);
-    const bool failed = r.error != QModbusDevice::NoError;
+    // A reply aborted by an orderly close is no news: nothing is said about it.
+    const bool aborted = r.error == QModbusDevice::ReplyAbortedError;
+    const bool failed = r.error != QModbusDevice::NoError || (r.stray && r.slot != Slot::Probe);
     FUZZ_CHECK(!device.roiTemperatures.contains(0), "a zero region temperature was kept");
 
     if (r.slot == Slot::Probe) {
+        if (aborted) {
+            FUZZ_CHECK(seen.status == 0 && seen.validated == 0, "an aborted probe said something");
+            return;
+        }
         const bool expected = r.error == QModbusDevice::ProtocolError && r.rawException() &&
                               !r.rawData.isEmpty() &&
                               quint8(r.rawData.at(0)) == Brisca::ProbeExpectedException;
@@ -229,12 +243,13 @@ void checkOutcome(const Record &r, const BriscaDevice &device, const Snapshot &b
     }
 
     if (failed) {
-        FUZZ_CHECK(seen.status == 1, "a failed reply gives exactly one status text");
+        FUZZ_CHECK(seen.status == (aborted ? 0 : 1),
+                   "a failed reply gives exactly one status text, an aborted one none");
         FUZZ_CHECK(seen.dataSignals() == 0, "a failed reply announced data");
         FUZZ_CHECK(after.sameApartFrom(before, QModbusDataUnit::Invalid),
                    "a failed reply changed a cache");
         FUZZ_CHECK(after.frame == before.frame, "a failed reply changed the frame");
-        const bool dropsOldRegions = r.slot == Slot::RoiTemperatures && r.firstRoiChunk;
+        const bool dropsOldRegions = r.slot == Slot::RoiTemperatures && r.firstRoiChunk && !aborted;
         FUZZ_CHECK(after.roi == (dropsOldRegions ? QVector<quint16>() : before.roi),
                    "a failed reply changed the region list");
         return;
@@ -347,6 +362,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                    "reply slot not found");
         if (r.firstRoiChunk)
             reply->setProperty(FirstRoiChunkProperty, true);
+        if (r.asked) {
+            QModbusDataUnit asked = r.unit;
+            if (r.stray)
+                asked.setStartAddress(asked.startAddress() + 1);
+            reply->setProperty(AskedProperty, QVariant::fromValue(asked));
+        }
         reply->setResult(r.unit);
         // Qt's RTU master keeps the code of a received exception answer sign-extended from a
         // char, a value outside the code enumeration; the device reads the code byte through
