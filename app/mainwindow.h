@@ -121,6 +121,9 @@ private:
     // Whether a control of this register may be set from the caches: not while a write of
     // it is on its way, or an older echo would set a newer choice back (and write it).
     bool followsSensor(QModbusDataUnit::RegisterType table, int address) const;
+    // Whether a control's change is written to the sensor: not while the window shows
+    // again what the sensor holds after a write it did not take.
+    bool writesChange() const { return device && !m_showingFailedWrite; }
     // Writes a setting box's value unless the sensor holds it or is about to.
     void writeSettingBox(int address, int value);
     void setThresholds(int application);   // mainwindow_applications.cpp
@@ -142,4 +145,5 @@ private:
     // that stopping the mode restores the editors as they were.
     bool m_minimumEditorsAllowed = true;
     bool m_maximumEditorsAllowed = true;
+    bool m_showingFailedWrite = false;
 };

@@ -116,7 +116,8 @@ void MainWindow::on_radioButton_frameAverageApps1And3_toggled(bool checked)
 {
     if (!device)
         return;
-    device->writeFrameAverage(checked);
+    if (writesChange())
+        device->writeFrameAverage(checked);
     ui->radioButton_frameAverageApps1And3_2->setChecked(checked);
 }
 
@@ -124,7 +125,8 @@ void MainWindow::on_radioButton_frameAverageApps1And3_2_toggled(bool checked)
 {
     if (!device)
         return;
-    device->writeFrameAverage(checked);
+    if (writesChange())
+        device->writeFrameAverage(checked);
     ui->radioButton_frameAverageApps1And3->setChecked(checked);
 }
 
@@ -132,7 +134,8 @@ void MainWindow::on_radioButton_app1LimitFov_toggled(bool checked)
 {
     if (!device)
         return;
-    device->writeApp1LimitFov(checked);
+    if (writesChange())
+        device->writeApp1LimitFov(checked);
     // The last frame is drawn again with or without the square; no new frame is read.
     if (checked)
         ui->tempPlot_app1->drawCenteredSquare(limitedFieldOfView);
@@ -148,24 +151,21 @@ void MainWindow::on_comboBox_reticleSize_currentIndexChanged(int index)
 {
     // No current item: the sensor holds a size the list does not offer, and 2 * -1 + 2
     // would overwrite it with 0.
-    if (!device || index < 0)
-        return;
-    device->writeReticleSize(quint8(2 * index + 2));
+    if (writesChange() && index >= 0)
+        device->writeReticleSize(quint8(2 * index + 2));
 }
 
 void MainWindow::on_comboBox_gridROISize_currentIndexChanged(int index)
 {
     // As for the centred area: a code outside the list must not be replaced by 0.
-    if (!device || index < 0)
-        return;
-    device->writeGridRoiSize(quint8(index + 1));
+    if (writesChange() && index >= 0)
+        device->writeGridRoiSize(quint8(index + 1));
 }
 
 void MainWindow::on_comboBox_counterType_currentIndexChanged(int index)
 {
-    if (!device)
-        return;
-    device->writeCounterType(index != 0);
+    if (writesChange())
+        device->writeCounterType(index != 0);
 }
 
 void MainWindow::on_pushButton_resetApp3Counter_clicked()

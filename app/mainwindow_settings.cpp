@@ -173,12 +173,15 @@ void MainWindow::showHoldingRegisters()
 
 void MainWindow::writeFailed(QModbusDataUnit::RegisterType table)
 {
-    // The caches still hold what the sensor held before; the controls show it again.
-    // (No status text of its own: the device has just reported the failure.)
+    // The caches still hold what the sensor held before; the controls show it again,
+    // without writing it back: nothing new was read. (No status text of its own: the
+    // device has just reported the failure.)
+    m_showingFailedWrite = true;
     if (table == QModbusDataUnit::Coils)
         updateUiWithCoilsData();
     else if (table == QModbusDataUnit::HoldingRegisters)
         showHoldingRegisters();
+    m_showingFailedWrite = false;
 }
 
 void MainWindow::updateUiWithInputRegsData()
@@ -224,16 +227,14 @@ void MainWindow::updateUiWithDiscreteInputsData()
 
 void MainWindow::on_comboBox_outputBehavior_currentIndexChanged(int index)
 {
-    if (!device)
-        return;
-    device->writeOutputBehavior(index == 0);
+    if (writesChange())
+        device->writeOutputBehavior(index == 0);
 }
 
 void MainWindow::on_comboBox_trasnistorTypeSelection_currentIndexChanged(int index)
 {
-    if (!device)
-        return;
-    device->writeTransistorType(index == 0);
+    if (writesChange())
+        device->writeTransistorType(index == 0);
 }
 
 void MainWindow::on_comboBox_temperatureChoice_currentIndexChanged(int index)
@@ -242,7 +243,8 @@ void MainWindow::on_comboBox_temperatureChoice_currentIndexChanged(int index)
     // index + 1 would replace it with 0.
     if (!device || index < 0)
         return;
-    device->writeTemperatureChoice(quint8(index + 1));
+    if (writesChange())
+        device->writeTemperatureChoice(quint8(index + 1));
     applyTemperatureChoice(index);
 }
 
@@ -250,13 +252,9 @@ void MainWindow::on_comboBox_alarmTimerBased_currentIndexChanged(int index)
 {
     if (!device)
         return;
-    if (index == 0) {
-        ui->spinBox_alarmDuration->setEnabled(true);
-        device->writeAlarmTimerBased(true);
-    } else {
-        ui->spinBox_alarmDuration->setEnabled(false);
-        device->writeAlarmTimerBased(false);
-    }
+    ui->spinBox_alarmDuration->setEnabled(index == 0);
+    if (writesChange())
+        device->writeAlarmTimerBased(index == 0);
 }
 
 // Enter finishes an edit, and so does leaving the box afterwards: the second must not
@@ -309,7 +307,8 @@ void MainWindow::on_radioButton_NoNcEnabled_toggled(bool checked)
 {
     if (!device)
         return;
-    device->writeNoNcEnabled(checked);
+    if (writesChange())
+        device->writeNoNcEnabled(checked);
     ui->radioButton_NoNcEnabled->setText(checked ? tr("ENABLED") : tr("DISABLED"));
 }
 
