@@ -98,6 +98,11 @@ constexpr int ProbeRegister = HoldingReticleSize;
 constexpr quint16 ProbeValue = 1000;
 constexpr quint8 ProbeExpectedException = 0x03;
 
+// What a sensor answers with when it leaves the factory or after a factory reset: the
+// connection page's defaults.
+constexpr int FactorySlaveAddress = 1;
+constexpr qint32 FactoryBaudRate = 19200;
+
 // Vendor-specific function code that restores the factory settings; no data, no answer.
 constexpr quint8 FactoryResetFunctionCode = 0xFF;
 
