@@ -1,6 +1,7 @@
 #include "briscadevice.h"
 
-#include <QDataStream>
+#include "modbusanswer.h"
+
 #include <QDebug>
 #include <QModbusReply>
 #include <QModbusRequest>
@@ -17,23 +18,6 @@ void logValue(const char *prefix, int address, const QString &value)
 {
     qDebug().noquote() << QLatin1String(prefix) +
                               QStringLiteral("Address: %1, Value: %2").arg(address).arg(value);
-}
-
-// The function code byte of an answer as it came off the line. Qt's RTU master turns that
-// byte into the answer's code through a plain char, so an exception answer (bit 7 set) holds
-// a negative value that is no FunctionCode, and QModbusPdu's inline accessors would read an
-// out-of-range enum. Qt's own serialisation writes the byte back unchanged.
-quint8 wireFunctionCode(const QModbusPdu &pdu)
-{
-    QByteArray bytes;
-    QDataStream stream(&bytes, QIODevice::WriteOnly);
-    stream << pdu;
-    return bytes.isEmpty() ? quint8(0) : quint8(bytes.at(0));
-}
-
-bool isExceptionAnswer(const QModbusPdu &pdu)
-{
-    return wireFunctionCode(pdu) & QModbusPdu::ExceptionByte;
 }
 
 } // namespace
@@ -267,8 +251,8 @@ BriscaDevice::Outcome BriscaDevice::conclude(QModbusReply *reply)
         break;
     case QModbusDevice::ProtocolError: {
         const QModbusResponse raw = reply->rawResult();
-        if (isExceptionAnswer(raw) && raw.dataSize() >= 1) {
-            ++m_statistics.exceptions[quint8(raw.data().at(0))];
+        if (Brisca::exceptionCode(raw) >= 0 && raw.dataSize() >= 1) {
+            ++m_statistics.exceptions[quint8(Brisca::exceptionCode(raw))];
             answered = true;
         } else {
             ++m_statistics.otherErrors;
@@ -395,9 +379,8 @@ QString BriscaDevice::responseErrorText(const QModbusReply *reply, bool write) c
 {
     if (reply->error() == QModbusDevice::ProtocolError) {
         const QModbusResponse raw = reply->rawResult();
-        const quint8 code = (isExceptionAnswer(raw) && raw.dataSize() >= 1)
-                                ? quint8(raw.data().at(0))
-                                : quint8(0xFF);
+        const int exception = Brisca::exceptionCode(raw);
+        const quint8 code = exception < 0 ? quint8(0xFF) : quint8(exception);
         const QString text = write ? tr("Write response error: %1 (Mobus exception: 0x%2)")
                                    : tr("Read response error: %1 (Mobus exception: 0x%2)");
         return text.arg(reply->errorString(), QString::number(code, 16));
@@ -453,11 +436,7 @@ void BriscaDevice::testCommandReturned()
         reply->deleteLater();
         return;
     }
-    const QModbusResponse raw = reply->rawResult();
-    // Only the refusal of the out-of-range value proves a sensor of this kind; a device
-    // that accepts it, or refuses for another reason, is something else.
-    if (reply->error() == QModbusDevice::ProtocolError && isExceptionAnswer(raw) &&
-        raw.dataSize() >= 1 && quint8(raw.data().at(0)) == Brisca::ProbeExpectedException) {
+    if (Brisca::probeVerdict(*reply).sensor) {
         emit connectionValidated();
     } else {
         emit signal_status(
