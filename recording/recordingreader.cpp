@@ -46,10 +46,11 @@ Contents readRecording(const QString &path)
     chopLineEnd(expectedHeader);
     qint64 lineNumber = 0;
     while (!file.atEnd()) {
-        QByteArray line = file.readLine(MaxLineLength + 1);
+        QByteArray line = file.readLine(MaxLineLength);
         ++lineNumber;
         const bool whole = line.endsWith('\n');
-        if (!whole && line.size() > MaxLineLength)
+        // A line without its end that is not the last one was cut by the length limit.
+        if (!whole && !file.atEnd())
             return failAt(lineNumber, tr("longer than any row of a recording"));
         if (whole)
             chopLineEnd(line);
