@@ -64,7 +64,7 @@ void RecordingStatusWidget::refresh()
                        .arg(m_recorder->rowCount())
                        .arg(QLocale().formattedDataSize(m_recorder->size()));
     if (m_missedFrames > 0)
-        text += tr(", %n missed frame(s)", nullptr, m_missedFrames);
+        text += tr(", missed frames: %1").arg(m_missedFrames);
     m_label->setText(text);
     m_label->setToolTip(
         tr("Recording to %1").arg(QFileInfo(m_recorder->path()).absoluteFilePath()));

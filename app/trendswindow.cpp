@@ -3,7 +3,7 @@
 #include "recordingformat.h"
 
 #include <QCheckBox>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
@@ -64,15 +64,30 @@ TrendsWindow::TrendsWindow(QWidget *parent)
             graph->setLineStyle(QCPGraph::lsStepLeft);
         m_graphs[size_t(s)] = graph;
     }
-    // The thresholds of an application show with its series, dashed in their colour.
+    // The thresholds of an application show with its series, in their colour: the maximum
+    // dashed, the minimum dotted, each named at the right end of its line.
     const Series lineSeries[6] = {App1Maximum, App1Minimum,       App2Average,
                                   App2Average, App3HighestBreach, App3HighestBreach};
+    const char *const lineNames[6] = {QT_TR_NOOP("Application 1 maximum threshold"),
+                                      QT_TR_NOOP("Application 1 minimum threshold"),
+                                      QT_TR_NOOP("Application 2 maximum threshold"),
+                                      QT_TR_NOOP("Application 2 minimum threshold"),
+                                      QT_TR_NOOP("Application 3 maximum threshold"),
+                                      QT_TR_NOOP("Application 3 minimum threshold")};
     for (size_t t = 0; t < m_thresholds.size(); ++t) {
+        const QColor color = Looks[lineSeries[t]].color;
         auto *line = new QCPItemStraightLine(m_plot);
-        QPen pen(Looks[lineSeries[t]].color, 1, t % 2 == 0 ? Qt::DashLine : Qt::DotLine);
-        line->setPen(pen);
+        line->setPen(QPen(color, 1, t % 2 == 0 ? Qt::DashLine : Qt::DotLine));
         line->setVisible(false);
         m_thresholds[t] = line;
+        auto *label = new QCPItemText(m_plot);
+        label->position->setTypeX(QCPItemPosition::ptAxisRectRatio);
+        label->position->setTypeY(QCPItemPosition::ptPlotCoords);
+        label->setPositionAlignment(Qt::AlignRight | Qt::AlignBottom);
+        label->setText(tr(lineNames[t]));
+        label->setColor(color);
+        label->setVisible(false);
+        m_thresholdLabels[t] = label;
     }
 
     // Time is the axis to explore; the temperature axis fits what is in view.
@@ -84,23 +99,25 @@ TrendsWindow::TrendsWindow(QWidget *parent)
     connect(m_plot->xAxis, QOverload<const QCPRange &>::of(&QCPAxis::rangeChanged), this,
             [this] { fitValueAxes(); });
 
-    auto *boxes = new QHBoxLayout;
+    // One column per application, so that the switches of an application stay together.
+    auto *boxes = new QGridLayout;
+    const int cells[SeriesCount][2] = {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {0, 2}, {1, 2}};
     for (int s = 0; s < SeriesCount; ++s) {
         auto *box = new QCheckBox(tr(Looks[s].name), this);
         box->setChecked(true);
         connect(box, &QCheckBox::toggled, this,
                 [this, s](bool on) { setSeriesVisible(Series(s), on); });
         m_boxes[size_t(s)] = box;
-        boxes->addWidget(box);
+        boxes->addWidget(box, cells[s][0], cells[s][1]);
     }
-    boxes->addStretch(1);
+    boxes->setColumnStretch(3, 1);
     auto *followButton = new QPushButton(tr("Last 10 minutes"), this);
     followButton->setToolTip(tr("Show the last ten minutes and follow new measurements"));
     connect(followButton, &QPushButton::clicked, this, [this] { setFollowing(true); });
     auto *clearButton = new QPushButton(tr("Clear"), this);
     connect(clearButton, &QPushButton::clicked, this, &TrendsWindow::clear);
-    boxes->addWidget(followButton);
-    boxes->addWidget(clearButton);
+    boxes->addWidget(followButton, 0, 4);
+    boxes->addWidget(clearButton, 1, 4);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_plot, 1);
@@ -198,6 +215,7 @@ void TrendsWindow::updateThresholds(const Recording::Measurements &m)
         const double y = celsius(raw[t]);
         m_thresholds[t]->point1->setCoords(0, y);
         m_thresholds[t]->point2->setCoords(1, y);
+        m_thresholdLabels[t]->position->setCoords(0.995, y);
     }
     updateThresholdVisibility();
 }
@@ -212,8 +230,10 @@ void TrendsWindow::updateThresholdVisibility()
                            isSeriesVisible(App2Average),
                            isSeriesVisible(App3HighestBreach),
                            isSeriesVisible(App3HighestBreach)};
-    for (size_t t = 0; t < m_thresholds.size(); ++t)
+    for (size_t t = 0; t < m_thresholds.size(); ++t) {
         m_thresholds[t]->setVisible(m_thresholdsKnown && shown[t]);
+        m_thresholdLabels[t]->setVisible(m_thresholdsKnown && shown[t]);
+    }
 }
 
 void TrendsWindow::followLatest()

@@ -8,6 +8,7 @@
 
 class QCPGraph;
 class QCPItemStraightLine;
+class QCPItemText;
 class QCheckBox;
 class QCustomPlot;
 
@@ -64,6 +65,7 @@ private:
     std::array<QCheckBox *, SeriesCount> m_boxes{};
     // Maximum and minimum line of each application.
     std::array<QCPItemStraightLine *, 6> m_thresholds{};
+    std::array<QCPItemText *, 6> m_thresholdLabels{};
     int m_maxPoints = 20000;
     double m_latestKey = 0;
     bool m_following = true;

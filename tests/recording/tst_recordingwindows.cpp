@@ -226,7 +226,7 @@ void tst_RecordingWindows::controllerExportsAndRecordsWhatThePagesShow()
     QVERIFY2(controller.statusWidget()->text().contains("4 rows"),
              qPrintable(controller.statusWidget()->text()));
     controller.countMissedFrame();
-    QVERIFY2(controller.statusWidget()->text().contains("1 missed frame"),
+    QVERIFY2(controller.statusWidget()->text().contains("missed frames: 1"),
              qPrintable(controller.statusWidget()->text()));
     controller.stopRecording();
     QVERIFY(controller.statusWidget()->isHidden());
