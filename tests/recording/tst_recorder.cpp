@@ -118,7 +118,7 @@ void tst_Recorder::recordsWhatTheDeviceDelivers()
     for (int i = 0; i < 1024; ++i)
         input[281 + i] = i < extremes.size() ? extremes[i] : (i * 64 + i / 16) & 0xFFFF;
     input[0] = 2800, input[1] = 0x1F03, input[2] = 3500, input[3] = 0x0A1E, input[4] = 2950;
-    input[21] = 3600, input[22] = 7, input[23] = 12, input[24] = 2990;
+    input[21] = 0, input[22] = 7, input[23] = 12, input[24] = 2990;
     input[25] = 3001, input[26] = 3002, input[30] = 65535, input[280] = 2732;
     QStringList args{"--pattern", "scene", "--fps", "25"};
     if (storedMap) {
@@ -167,7 +167,7 @@ void tst_Recorder::recordsWhatTheDeviceDelivers()
     Measurements expected;
     expected.app1MinTemp = 2800, expected.app1MinPosition = 0x1F03, expected.app1MaxTemp = 3500;
     expected.app1MaxPosition = 0x0A1E, expected.app1AvgTemp = 2950, expected.app1Alarm = true;
-    expected.app2AvgTemp = 2990, expected.app2Alarm = false, expected.app3HighestBreachTemp = 3600;
+    expected.app2AvgTemp = 2990, expected.app2Alarm = false, expected.app3HighestBreachTemp = 0;
     expected.app3HighestBreachArea = 7, expected.app3Counter = 12, expected.app3Alarm = true;
     expected.app1LimitFov = true, expected.app1MaxThreshold = 3731,
     expected.app1MinThreshold = 2731;
