@@ -127,6 +127,13 @@ TrendsWindow::TrendsWindow(QWidget *parent)
     m_plot->xAxis->setRange(now - ViewSeconds, now);
 }
 
+void TrendsWindow::showEvent(QShowEvent *event)
+{
+    // Points keep arriving while the window is hidden, without a replot.
+    QWidget::showEvent(event);
+    m_plot->replot();
+}
+
 void TrendsWindow::setMaxPoints(int points)
 {
     m_maxPoints = std::max(1, points);

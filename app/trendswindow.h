@@ -53,6 +53,9 @@ public slots:
     // measurements were already sampled adds nothing.
     void addSample(const Recording::Sample &sample, bool freshMeasurements);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void updateThresholds(const Recording::Measurements &m);
     void updateThresholdVisibility();
