@@ -116,8 +116,13 @@ QList<QAction *> RecordingController::plotActions(int page) const
 
 void RecordingController::setDevice(BriscaDevice *device)
 {
+    if (m_device)
+        disconnect(m_device, &QObject::destroyed, this, nullptr);
     m_device = device;
     m_sampler.setDevice(device);
+    // A device deleted without being handed back leaves nothing to record from.
+    if (device)
+        connect(device, &QObject::destroyed, this, [this] { setDevice(nullptr); });
     updateActions();
 }
 
