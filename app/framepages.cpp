@@ -1,0 +1,49 @@
+#include "framepages.h"
+
+#include "briscaregisters.h"
+#include "image.h"
+
+namespace FramePages {
+
+namespace {
+
+// The limited field of view of Application 1 is the inner 20 x 20 pixels.
+constexpr quint8 LimitedFieldOfView = 20;
+
+} // namespace
+
+void drawOverlays(image &plot, int page, const Recording::Sample &sample)
+{
+    const Recording::Measurements &m = sample.measurements;
+    switch (page) {
+    case Application1:
+        if (m.app1LimitFov)
+            plot.drawCenteredSquare(LimitedFieldOfView);
+        break;
+    case Application2:
+        plot.drawCenteredSquare(m.reticleSize);
+        break;
+    case Application3: {
+        const quint8 side = Brisca::roiSideFromGridCode(m.gridRoiSize);
+        // The sensor's four region sizes; any other code shows the frame bare.
+        if (side == 2 || side == 4 || side == 8 || side == 16) {
+            QVector<quint16> labels = sample.roiTemperatures;
+            plot.drawRoiGrid(side, labels, m.app3MinThreshold, m.app3MaxThreshold);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void showFrame(image &plot, int page, const Recording::Sample &sample)
+{
+    if (sample.frame.size() != Brisca::FramePixelCount)
+        return;
+    plot.setPixelData(sample.frame);
+    drawOverlays(plot, page, sample);
+    plot.plotPixelData();
+}
+
+} // namespace FramePages

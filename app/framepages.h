@@ -1,0 +1,27 @@
+#pragma once
+
+#include "sample.h"
+
+class image;
+
+// How a frame appears on the three application pages, for the windows that draw frames the
+// way the main window does: Application 1 with its limited field of view, Application 2 with
+// its centred area, Application 3 with its region grid and the region temperatures as labels.
+namespace FramePages {
+
+enum Page
+{
+    Application1 = 0,
+    Application2 = 1,
+    Application3 = 2,
+    PageCount = 3
+};
+
+// Adds the overlays of `page` for the settings and region temperatures of `sample`. They
+// last for one rendering, like every overlay of the view.
+void drawOverlays(image &plot, int page, const Recording::Sample &sample);
+
+// Hands the frame of `sample` to `plot` and draws it with the overlays of `page`.
+void showFrame(image &plot, int page, const Recording::Sample &sample);
+
+} // namespace FramePages
