@@ -169,6 +169,7 @@ void MainWindow::initialize()
     connect(device, &BriscaDevice::connectionValidated, this, &MainWindow::connectionValidated);
     connect(device, &QModbusDevice::stateChanged, this, &MainWindow::deviceStateChanged);
     connect(device, &BriscaDevice::writeFailed, this, &MainWindow::writeFailed);
+    emit deviceChanged(device);
 
     if (!device) {
         ui->pushButton_connect->setEnabled(false);
@@ -185,6 +186,7 @@ void MainWindow::releaseDevice()
     device->disconnectDevice();
     delete device;
     device = nullptr;
+    emit deviceChanged(nullptr);
 }
 
 void MainWindow::on_pushButton_Disconnect_clicked()
@@ -216,6 +218,7 @@ void MainWindow::deviceStateChanged(QModbusDevice::State state)
     device = nullptr;
     lost->disconnect(this);
     lost->deleteLater();
+    emit deviceChanged(nullptr);
 
     if (cycleModeActive) {
         const QSignalBlocker b0(ui->pushButton_cycleMode);

@@ -37,6 +37,11 @@ public:
     static float kelvinTenthsToCelsius(quint16 raw);
     static quint16 celsiusToKelvinTenths(double celsius);
 
+signals:
+    // The sensor link the window now holds, or null: the parts that show or record what
+    // the sensor sends follow it from here instead of reaching into the window.
+    void deviceChanged(BriscaDevice *device);
+
 public slots:
     void status_received(QString s);
     void updateUiWithCoilsData();
