@@ -49,7 +49,7 @@ QList<QCommandLineOption> ScanCommand::options() const
                            QStringLiteral("N"), QStringLiteral("247")),
         QCommandLineOption(QStringLiteral("timeout"),
                            tr("Milliseconds to wait for each answer (default: from the baud "
-                              "rate, the probe's time on the wire plus 10 ms)."),
+                              "rate)."),
                            QStringLiteral("MS")),
         jsonOption(),
     };
