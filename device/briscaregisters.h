@@ -219,6 +219,13 @@ constexpr quint32 baudRateOfIndex(quint8 index)
     return index < sizeof(rates) / sizeof(rates[0]) ? rates[index] : 0;
 }
 
+// Whether the sensor can be set to speak at `baud` at all; baudIndex() maps every other rate
+// to 1200, which would hide a typing error.
+constexpr bool isSensorBaudRate(quint32 baud)
+{
+    return baud == 1200 || baudIndex(baud) != 0;
+}
+
 // Parity lists on screen read "None", "Even", "Odd"; the sensor numbers them differently.
 constexpr quint8 parityCodeFromIndex(int parityIndex)
 {
@@ -238,6 +245,15 @@ constexpr quint8 parityCodeOfSettings(quint16 code)
 constexpr quint8 baudIndexOfSettings(quint16 code)
 {
     return quint8((code >> 2) & 0xFu);
+}
+
+// --- Application 3 measurements ---
+
+// Input register 21 holds 0 while no area breaches its thresholds; that is no temperature
+// and is shown as "N/A".
+constexpr bool hasBreachTemperature(quint16 raw)
+{
+    return raw != 0;
 }
 
 // --- Application 3 grid ---

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config dpkg-dev desktop-file-utils
     qtbase5-dev qtbase5-dev-tools libqt5serialbus5-dev libqt5serialport5-dev
     libqcustomplot-dev
     libmodbus-dev

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test; then runs the whole suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a while.
+# Installs what is missing, builds, and runs every test; builds the Debian package, installs
+# it here and runs the installed command line; then runs the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a while.
 # Every stage runs even when an earlier one failed; the script exits non-zero on any failure.
 #
 # FUZZ_SECONDS (default 60) sets how long each fuzz target runs.
@@ -28,7 +29,41 @@ else
     failed+=("tests")
 fi
 
-# --- 2. The same suite with the sanitizers ---
+# --- 2. The Debian package, installed on this machine ---
+# Builds the package from the ordinary build, installs it with its dependencies, and runs the
+# installed command line against the installed virtual sensor.
+installed_check() {
+    local build=$1 sudo= dir sim status=0
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    rm -f "$build"/velmora-brisca_*.deb
+    (cd "$build" && cpack -G DEB >/dev/null) || return 1
+    local deb=("$build"/velmora-brisca_*.deb)
+    # --reinstall: a rebuilt package of the same version must replace the installed one.
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --reinstall "${deb[0]}" >/dev/null ||
+        return 1
+    desktop-file-validate /usr/share/applications/velmora-brisca.desktop || return 1
+    /usr/bin/brisca --help >/dev/null || return 1
+    dir=$(mktemp -d)
+    /usr/bin/brisca-sim --link "$dir/tty" >"$dir/sim.out" 2>&1 &
+    sim=$!
+    for _ in $(seq 100); do
+        grep -q '^ready' "$dir/sim.out" && break
+        sleep 0.1
+    done
+    /usr/bin/brisca info --port "$dir/tty" || status=1
+    kill "$sim"
+    wait "$sim" || true
+    rm -rf "$dir"
+    return $status
+}
+stage "Debian package, installed and run"
+if [ -f "$top/build/build.ninja" ] && installed_check "$top/build"; then
+    :
+else
+    failed+=("package")
+fi
+
+# --- 3. The same suite with the sanitizers ---
 # Reports go to files rather than to each test's output, so that those of child processes
 # (the virtual sensor started by the window suites) are caught as well; any file is a failure.
 # Built with clang: gcc's combined runtime writes UndefinedBehaviorSanitizer reports to
@@ -57,7 +92,7 @@ else
     failed+=("sanitizer build")
 fi
 
-# --- 3. The fuzz targets, from their seed corpus ---
+# --- 4. The fuzz targets, from their seed corpus ---
 # New inputs go to a scratch folder so the committed corpus stays as it is; crashes and
 # broken checks leave their input in build-fuzz/findings/<target>/.
 stage "fuzz build and ${fuzz_seconds} s per target"

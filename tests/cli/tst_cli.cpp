@@ -1,0 +1,365 @@
+#include "simprocess.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run brisca(const QStringList &args)
+{
+    QProcess process;
+    // Waiting in the event loop lets a running simulator's log come in meanwhile.
+    QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+    process.start(QStringLiteral(BRISCA_CLI_PATH), args);
+    Run run;
+    if (!finished.wait(20000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+// "app1/min/position/first" inside a parsed document.
+QJsonValue at(QJsonValue value, const QString &path)
+{
+    for (const QString &key : path.split(QLatin1Char('/'))) {
+        bool index = false;
+        const int i = key.toInt(&index);
+        value = index ? value.toArray().at(i) : value.toObject().value(key);
+    }
+    return value;
+}
+
+// A sensor whose every register the commands decode holds a value of its own, so that a
+// field read from the wrong register or decoded the wrong way shows.
+QJsonObject registerMap(int breachTemperature)
+{
+    QJsonArray input;
+    const int measurements[] = {2950, 0x0905, 3401, 0x1011, 3005, 0, 0, 0, 0, 0, 0, 0, 0,
+                                0,    0,      0,    0,      0,    0, 0, 0, 0, 0, 0, 0};
+    for (int v : measurements)
+        input.append(v);
+    input.replace(21, breachTemperature);
+    input.replace(22, 3);    // area A3
+    input.replace(23, 2);    // counter
+    input.replace(24, 3123); // application 2 average
+    for (int address = 25; address <= 280; ++address)
+        input.append(address <= 27 ? 3000 + address : 0);
+    return {
+        {"coils", QJsonArray{0, 1, 1, 0, 1, 1, 0, 1, 0, 1, 1, 0, 0}},
+        {"discrete_inputs", QJsonArray{0, 0, 0, 1, 0}},
+        // slave, serial settings (9600 baud odd), thresholds, duration, emissivity, centred
+        // area, window, grid code, temperature choice
+        {"holding", QJsonArray{7, 13, 3531, 2731, 3231, 2881, 3131, 2781, 1234, 87, 12, 5, 3, 2}},
+        {"input", input},
+    };
+}
+
+const QStringList SensorLine{"--slave", "7", "--baud", "9600", "--parity", "odd"};
+
+} // namespace
+
+class tst_Cli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void usage_data();
+    void usage();
+    void sensorCommands_data();
+    void sensorCommands();
+    void failures_data();
+    void failures();
+    void scan_data();
+    void scan();
+    void interrupted_data();
+    void interrupted();
+};
+
+void tst_Cli::usage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+
+    // A port that cannot exist: usage errors must be found before anything is opened.
+    const QString missing = QStringLiteral("/nonexistent/ttyBRISCA");
+    QTest::newRow("no command") << QStringList{} << 2;
+    QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2;
+    QTest::newRow("unknown option") << QStringList{"info", "--port", missing, "--colour"} << 2;
+    QTest::newRow("stray argument") << QStringList{"read", "--port", missing, "now"} << 2;
+    QTest::newRow("port missing") << QStringList{"read"} << 2;
+    QTest::newRow("slave 0") << QStringList{"info", "--port", missing, "--slave", "0"} << 2;
+    QTest::newRow("slave 248") << QStringList{"read", "--port", missing, "--slave", "248"} << 2;
+    QTest::newRow("baud the sensor does not speak")
+        << QStringList{"info", "--port", missing, "--baud", "300"} << 2;
+    QTest::newRow("parity") << QStringList{"info", "--port", missing, "--parity", "mark"} << 2;
+    QTest::newRow("timeout") << QStringList{"info", "--port", missing, "--timeout", "soon"} << 2;
+    QTest::newRow("scan range upside down")
+        << QStringList{"scan", "--port", missing, "--from", "9", "--to", "3"} << 2;
+    QTest::newRow("scan baud list")
+        << QStringList{"scan", "--port", missing, "--baud", "19200,300"} << 2;
+    QTest::newRow("info, no such port") << QStringList{"info", "--port", missing} << 3;
+    QTest::newRow("read, no such port") << QStringList{"read", "--port", missing} << 3;
+    QTest::newRow("scan, no such port")
+        << QStringList{"scan", "--port", missing, "--baud", "19200", "--parity", "even"} << 3;
+    QTest::newRow("help") << QStringList{"--help"} << 0;
+    QTest::newRow("help of a command") << QStringList{"scan", "--help"} << 0;
+    QTest::newRow("ports") << QStringList{"ports", "--json"} << 0;
+}
+
+void tst_Cli::usage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    const Run run = brisca(args);
+    QCOMPARE(run.status, status);
+    if (status == 0) {
+        QVERIFY(run.err.isEmpty());
+        if (args.contains("--json"))
+            QVERIFY(QJsonDocument::fromJson(run.out).isArray());
+        else
+            QVERIFY(run.out.startsWith("Usage: brisca"));
+    } else {
+        // Errors only on standard error, one line naming the program.
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.startsWith("brisca: ") && run.err.count('\n') == 1, run.err);
+    }
+}
+
+void tst_Cli::sensorCommands_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("breach");
+    QTest::addColumn<QVariantMap>("expected");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("info") << "info" << 3500
+                          << QVariantMap{{"slave_address", 7},
+                                         {"serial_settings/baud", 9600},
+                                         {"serial_settings/parity", "odd"},
+                                         {"app1/upper_threshold/raw", 3531},
+                                         {"app1/upper_threshold/celsius", 79.95},
+                                         {"app1/lower_threshold/celsius", -0.05},
+                                         {"app2/upper_threshold/raw", 3231},
+                                         {"app2/lower_threshold/raw", 2881},
+                                         {"app3/upper_threshold/raw", 3131},
+                                         {"app3/lower_threshold/raw", 2781},
+                                         {"app1/enabled", true},
+                                         {"app2/enabled", false},
+                                         {"app1/limit_field_of_view", true},
+                                         {"frame_average", true},
+                                         {"no_nc_output/enabled", false},
+                                         {"no_nc_output/timer_based", true},
+                                         {"no_nc_output/normally_closed", true},
+                                         {"no_nc_output/npn", false},
+                                         {"no_nc_output/duration_ms", 1234},
+                                         {"emissivity_percent", 87},
+                                         {"app2/centered_area_px", 12},
+                                         {"app2/moving_average_frames", 5},
+                                         {"app3/grid_roi/side_px", 8},
+                                         {"app3/grid_roi/regions", 16},
+                                         {"app3/counter_unidirectional", true},
+                                         {"temperature_choice/name", "cold"}}
+                          << "8 x 8 px (16 regions)";
+    QTest::newRow("read") << "read" << 3500
+                          << QVariantMap{{"app1/min/raw", 2950},
+                                         {"app1/min/celsius", 21.85},
+                                         {"app1/min/position/first", 5},
+                                         {"app1/min/position/second", 9},
+                                         {"app1/max/raw", 3401},
+                                         {"app1/max/position/first", 17},
+                                         {"app1/average/raw", 3005},
+                                         {"app2/average/raw", 3123},
+                                         {"app1/alarm", false},
+                                         {"app2/alarm", true},
+                                         {"app3/alarm", false},
+                                         {"app3/counter", 2},
+                                         {"app3/highest_breach/celsius", 76.85},
+                                         {"app3/highest_breach/area", 3},
+                                         {"app3/region_temperatures/0/raw", 3025},
+                                         {"app3/region_temperatures/2/raw", 3027}}
+                          << "at (5,9)";
+    QTest::newRow("read without breach")
+        << "read" << 0 << QVariantMap{{"app3/highest_breach/raw", 0}} << "N/A";
+}
+
+void tst_Cli::sensorCommands()
+{
+    QFETCH(QString, command);
+    QFETCH(int, breach);
+    QFETCH(QVariantMap, expected);
+    QFETCH(QString, text);
+    SimProcess sim;
+    // Without new frames the loaded measurements stay as they are.
+    QVERIFY(sim.start(SensorLine + QStringList{"--fps", "0", "--load",
+                                               sim.writeJson("map.json", registerMap(breach))}));
+    const QStringList args = QStringList{command, "--port", sim.linkPath()} + SensorLine;
+
+    const Run json = brisca(args + QStringList{"--json"});
+    QCOMPARE(json.status, 0);
+    QVERIFY2(json.err.isEmpty(), json.err);
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json.out, &error);
+    QVERIFY2(document.isObject(), qPrintable(error.errorString()));
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QCOMPARE(at(document.object(), it.key()).toVariant(), it.value());
+    if (command == QLatin1String("read"))
+        QCOMPARE(at(document.object(), "app3/region_temperatures").toArray().size(), 3);
+
+    const Run plain = brisca(args);
+    QCOMPARE(plain.status, 0);
+    QVERIFY(plain.err.isEmpty());
+    QVERIFY2(plain.out.contains(text.toUtf8()), plain.out);
+}
+
+void tst_Cli::failures_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<int>("slave");
+    QTest::addColumn<int>("status");
+    // Requests the sensor may see; -1 when the count does not matter.
+    QTest::addColumn<int>("requests");
+
+    const QStringList none;
+    for (const char *command : {"info", "read"}) {
+        const QString c = QLatin1String(command);
+        // Nothing but the probe may go to a slave that did not prove to be a sensor.
+        QTest::addRow("%s, wrong slave", command) << c << none << 2 << 1 << 1;
+        QTest::addRow("%s, silent sensor", command)
+            << c << QStringList{"--fault", "silent"} << 1 << 1 << 1;
+        QTest::addRow("%s, another kind of device", command)
+            << c << QStringList{"--fault", "exception:2,fc=6"} << 1 << 1 << 1;
+    }
+    // Input registers refused: the settings still read, the measurements do not.
+    QTest::newRow("info, measurements refused")
+        << "info" << QStringList{"--fault", "exception:4,fc=4"} << 1 << 0 << 3;
+    QTest::newRow("read, measurements refused")
+        << "read" << QStringList{"--fault", "exception:4,fc=4"} << 1 << 1 << -1;
+    // The alarm states go silent after the first measurements came in.
+    QTest::newRow("read, alarm states silent")
+        << "read" << QStringList{"--fault", "silent,fc=2"} << 1 << 1 << -1;
+}
+
+void tst_Cli::failures()
+{
+    QFETCH(QString, command);
+    QFETCH(QStringList, simArgs);
+    QFETCH(int, slave);
+    QFETCH(int, status);
+    QFETCH(int, requests);
+    SimProcess sim;
+    QVERIFY(sim.start(simArgs));
+    const Run run = brisca({command, "--port", sim.linkPath(), "--slave", QString::number(slave),
+                            "--timeout", "150", "--json"});
+    QCOMPARE(run.status, status);
+    if (status == 0) {
+        QVERIFY(QJsonDocument::fromJson(run.out).isObject());
+    } else {
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.startsWith("brisca: "), run.err);
+    }
+    // Stopping the simulator collects the rest of its log.
+    sim.stop();
+    if (requests >= 0)
+        QCOMPARE(sim.received().size(), requests);
+}
+
+void tst_Cli::scan_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("kind"); // of the one result; empty: none found
+
+    QTest::newRow("sensor") << QStringList{"--slave", "3"} << 4 << 0 << "brisca";
+    QTest::newRow("outside the range") << QStringList{"--slave", "3"} << 2 << 1 << "";
+    QTest::newRow("another kind of device")
+        << QStringList{"--slave", "3", "--fault", "exception:2,fc=6"} << 4 << 1 << "other";
+}
+
+void tst_Cli::scan()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(int, to);
+    QFETCH(int, status);
+    QFETCH(QString, kind);
+    SimProcess sim;
+    QVERIFY(sim.start(simArgs));
+    const Run run =
+        brisca({"scan", "--port", sim.linkPath(), "--baud", "19200", "--parity", "even", "--from",
+                "1", "--to", QString::number(to), "--timeout", "100", "--json"});
+    QCOMPARE(run.status, status);
+    const QJsonDocument document = QJsonDocument::fromJson(run.out);
+    QVERIFY(document.isArray());
+    QCOMPARE(document.array().size(), kind.isEmpty() ? 0 : 1);
+    if (!kind.isEmpty()) {
+        const QJsonObject result = document.array().first().toObject();
+        QCOMPARE(result.value("kind").toString(), kind);
+        QCOMPARE(result.value("slave").toInt(), 3);
+        QCOMPARE(result.value("baud").toInt(), 19200);
+        QCOMPARE(result.value("parity").toString(), QStringLiteral("even"));
+    }
+    sim.stop();
+    QCOMPARE(sim.received().size(), to);
+}
+
+void tst_Cli::interrupted_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("requests"); // seen by the sensor before Ctrl+C
+    QTest::addColumn<int>("found");    // scan results printed; -1: nothing printed
+
+    // Past the sensor and waiting on silent addresses.
+    QTest::newRow("scan") << QStringList{"--slave", "2"}
+                          << QStringList{"scan", "--baud",    "19200", "--parity",
+                                         "even", "--timeout", "200",   "--json"}
+                          << 4 << 1;
+    // Waiting for a probe that will not be answered for a long time.
+    QTest::newRow("read") << QStringList{"--fault", "silent"}
+                          << QStringList{"read", "--timeout", "30000", "--json"} << 1 << -1;
+}
+
+void tst_Cli::interrupted()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, args);
+    QFETCH(int, requests);
+    QFETCH(int, found);
+    SimProcess sim;
+    QVERIFY(sim.start(simArgs));
+    QProcess process;
+    process.start(QStringLiteral(BRISCA_CLI_PATH), args + QStringList{"--port", sim.linkPath()});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(sim.received().size() >= requests, 20000);
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    const QByteArray out = process.readAllStandardOutput();
+    if (found < 0) {
+        QVERIFY(out.isEmpty());
+    } else {
+        const QJsonArray results = QJsonDocument::fromJson(out).array();
+        QCOMPARE(results.size(), found);
+        QCOMPARE(results.first().toObject().value("slave").toInt(), 2);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Cli)
+#include "tst_cli.moc"
