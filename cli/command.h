@@ -35,6 +35,9 @@ public:
 
     // Every option this command accepts, --help apart.
     virtual QList<QCommandLineOption> options() const = 0;
+    // Whether arguments other than options (a file, NAME=VALUE pairs) are the command's to
+    // check in configure(); otherwise the command line refuses them.
+    virtual bool takesArguments() const { return false; }
     // Takes the parsed options. Returns ExitSuccess, or another status with *error set.
     virtual int configure(const QCommandLineParser &parser, QString *error) = 0;
     virtual void start() = 0;

@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "command.h"
+#include "configcommands.h"
 #include "portscommand.h"
 #include "readcommands.h"
 #include "scancommand.h"
@@ -98,6 +99,19 @@ const QVector<CommandEntry> &CommandLine::commands()
          QT_TRANSLATE_NOOP("BriscaCli",
                            "print the measurements and alarm states of the three applications"),
          create<ReadCommand>},
+        {"backup", "--port PATH --output FILE [options]",
+         QT_TRANSLATE_NOOP("BriscaCli", "save the sensor's settings to a configuration file"),
+         create<BackupCommand>},
+        {"diff", "FILE --port PATH [options]",
+         QT_TRANSLATE_NOOP("BriscaCli", "show where the sensor differs from a configuration file"),
+         create<DiffCommand>},
+        {"restore", "FILE --port PATH [--dry-run] [--bus] [options]",
+         QT_TRANSLATE_NOOP("BriscaCli",
+                           "load a configuration file onto the sensor and read every setting back"),
+         create<RestoreCommand>},
+        {"set", "NAME=VALUE... --port PATH [options] | --list",
+         QT_TRANSLATE_NOOP("BriscaCli", "change settings by name and read them back"),
+         create<SetCommand>},
     };
     return table;
 }
@@ -189,7 +203,7 @@ int CommandLine::runCommand(const CommandEntry &entry, const QStringList &argume
         printOut(commandHelp(entry, options));
         return ExitSuccess;
     }
-    if (!parser.positionalArguments().isEmpty()) {
+    if (!command->takesArguments() && !parser.positionalArguments().isEmpty()) {
         printError(tr("unexpected argument '%1'; run 'brisca %2 --help' for its options")
                        .arg(parser.positionalArguments().constFirst(), name));
         return ExitUsage;

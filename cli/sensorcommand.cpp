@@ -19,7 +19,9 @@ QList<QCommandLineOption> SensorCommand::options() const
 
 int SensorCommand::configure(const QCommandLineParser &parser, QString *error)
 {
-    m_json = parser.isSet(jsonOption());
+    // Not every command offers --json; asking the parser about an option it does not know
+    // only earns a warning.
+    m_json = parser.optionNames().contains(jsonOption().names().constFirst());
     return ConnectionOptions::fromParser(parser, &m_connection, error) ? ExitSuccess : ExitUsage;
 }
 
@@ -94,7 +96,7 @@ void SensorCommand::answerReceived()
 
 void SensorCommand::statusReceived(const QString &text)
 {
-    if (isFinished())
+    if (isFinished() || m_ignoreStatus)
         return;
     // The device announces some operations; those texts are no answers.
     if (text == BriscaDevice::tr("Reading settings, please wait") ||

@@ -35,6 +35,9 @@ protected:
     void awaitAnswers(int count, std::function<void()> then);
     void end(int status);
     void endWithError(int status, const QString &message);
+    // From now on the device's status texts are the command's own business: a command that
+    // reports on many writes must not be ended by the first refusal.
+    void ignoreStatusTexts() { m_ignoreStatus = true; }
 
     BriscaDevice *device() const { return m_device; }
     const ConnectionOptions &connection() const { return m_connection; }
@@ -55,6 +58,7 @@ private:
     BriscaDevice *m_device = nullptr;
     Stage m_stage = Stage::Idle;
     int m_pending = 0;
+    bool m_ignoreStatus = false;
     std::function<void()> m_then;
 };
 
