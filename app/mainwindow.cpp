@@ -4,6 +4,7 @@
 #include "about.h"
 #include "briscadevice.h"
 #include "briscaregisters.h"
+#include "configurationactions.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -29,6 +30,9 @@ MainWindow::MainWindow(QWidget *parent)
     // setupUi connects the on_<object>_<signal> handlers as its very last step, so none of
     // them runs while the form is being built. Nothing else happens until Connect.
     ui->setupUi(this);
+
+    auto *configuration = new ConfigurationActions(this, ui->menuTools, ui->actionReset_device);
+    connect(this, &MainWindow::deviceChanged, configuration, &ConfigurationActions::setDevice);
 }
 
 MainWindow::~MainWindow()

@@ -1,0 +1,152 @@
+#include "briscadevice.h"
+#include "configurationactions.h"
+#include "configurationloaddialog.h"
+#include "windowdriver.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QJsonDocument>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+
+// Tools → save and load a configuration, against the virtual sensor: when the entries can
+// be used, what the load dialog shows before it writes, and what the window shows after.
+class tst_ConfigurationDialog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void entriesFollowTheLink();
+    void loadShowsDifferencesThenWrites();
+    void badFileIsRefusedNamingTheSetting();
+};
+
+namespace {
+
+ConfigurationActions *actionsOf(const WindowDriver &driver)
+{
+    return driver.window().findChild<ConfigurationActions *>();
+}
+
+bool usable(const WindowDriver &driver)
+{
+    const ConfigurationActions *actions = actionsOf(driver);
+    return actions->saveAction()->isEnabled() && actions->loadAction()->isEnabled();
+}
+
+QStringList row(const QTableWidget *table, const QString &label)
+{
+    for (int r = 0; r < table->rowCount(); ++r) {
+        if (table->item(r, 0) && table->item(r, 0)->text() == label)
+            return {table->item(r, 1)->text(), table->item(r, 2)->text()};
+    }
+    return {};
+}
+
+} // namespace
+
+void tst_ConfigurationDialog::entriesFollowTheLink()
+{
+    WindowDriver driver;
+    QVERIFY(driver.start(WindowDriver::quietMap()));
+    QVERIFY(!usable(driver));
+    QVERIFY(driver.connectAndSelect());
+    QVERIFY(usable(driver));
+    // Continuous mode keeps the link busy with images: nothing to compare against then.
+    driver.child<QPushButton>("pushButton_cycleMode")->click();
+    QVERIFY(!usable(driver));
+    driver.child<QPushButton>("pushButton_cycleMode")->click();
+    QVERIFY(usable(driver));
+    driver.child<QPushButton>("pushButton_Disconnect")->click();
+    QVERIFY(!usable(driver));
+}
+
+void tst_ConfigurationDialog::loadShowsDifferencesThenWrites()
+{
+    WindowDriver driver;
+    QVERIFY(driver.start(WindowDriver::quietMap()));
+    QVERIFY(driver.connectAndSelect());
+    ConfigurationActions *actions = actionsOf(driver);
+
+    const QString path = driver.sim().tempPath("saved.json");
+    actions->saveTo(path);
+    QTRY_VERIFY(driver.window().statusBar()->currentMessage().contains(path));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+    file.close();
+    QJsonObject settings = json.value("settings").toObject();
+    QCOMPARE(settings.value("emissivity").toInt(), 95);
+    settings.insert("emissivity", 77);
+    settings.insert("app2.centered_area", 8);
+    settings.insert("app1.upper_threshold", 100.0);
+    json.insert("settings", settings);
+    json.insert("bus", QJsonObject{{"parity", "odd"}});
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QJsonDocument(json).toJson());
+    file.close();
+    // Changed behind the window's back: the pages still show 10 frames, the sensor holds 4.
+    QVERIFY(driver.sim().command("set holding 11 4"));
+
+    const int mark = driver.mark();
+    ConfigurationLoadDialog *dialog = actions->loadFrom(path);
+    QVERIFY(dialog);
+    QVERIFY(!usable(driver));
+    QTRY_VERIFY(dialog->writeButton()->isEnabled());
+    QTableWidget *table = dialog->table();
+    QCOMPARE(table->rowCount(), 5);
+    QCOMPARE(row(table, "Emissivity"), (QStringList{"95 %", "77 %"}));
+    QCOMPARE(row(table, "Application 2 moving average window"),
+             (QStringList{"4 frames", "10 frames"}));
+    QCOMPARE(row(table, "Application 1 upper threshold"), (QStringList{"80.0 °C", "100.0 °C"}));
+    QCOMPARE(row(table, "Parity (not written from here)"), (QStringList{"even", "odd"}));
+    QCOMPARE(driver.writesSince(mark), QStringList());
+
+    dialog->writeButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog->isWriting() && dialog->summary().contains("verified"), 15000);
+    const QVector<int> holding = driver.sim().stateArray("holding");
+    QCOMPARE(holding.at(9), 77);
+    QCOMPARE(holding.at(10), 8);
+    QCOMPARE(holding.at(2), 3731);
+    QCOMPARE(holding.at(11), 10);
+    QCOMPARE(holding.at(1), 22);
+    QCOMPARE(row(table, "Emissivity"), (QStringList{"written and verified", "77 %"}));
+    QCOMPARE(row(table, "NO/NC duration"), (QStringList{"unchanged", "250 ms"}));
+
+    // The pages show what the sensor now holds.
+    QCOMPARE(driver.child<QSpinBox>("spinBox_emissivity")->value(), 77);
+    QCOMPARE(driver.child<QComboBox>("comboBox_reticleSize")->currentText(), QString("8x8"));
+    QCOMPARE(driver.child<QDoubleSpinBox>("doubleSpinBox_app1MaxThreshold")->value(), 100.0);
+    QCOMPARE(driver.child<QSpinBox>("spinBox_movingAverageWindow")->value(), 10);
+    dialog->close();
+    QTRY_VERIFY(usable(driver));
+}
+
+void tst_ConfigurationDialog::badFileIsRefusedNamingTheSetting()
+{
+    WindowDriver driver;
+    QVERIFY(driver.start(WindowDriver::quietMap()));
+    QVERIFY(driver.connectAndSelect());
+    const QString path = driver.sim().writeJson(
+        "bad.json", {{"format", "velmora-brisca-configuration"},
+                     {"version", 1},
+                     {"settings", QJsonObject{{"app1.enabled", true}, {"emissivity", 0}}}});
+
+    const int mark = driver.mark();
+    QVERIFY(!actionsOf(driver)->loadFrom(path));
+    auto *box = driver.window().findChild<QMessageBox *>("configurationError");
+    QVERIFY(box);
+    QVERIFY(box->isVisible());
+    QVERIFY2(box->text().contains("emissivity: 0 % is out of range"), qPrintable(box->text()));
+    QVERIFY(driver.settle());
+    QCOMPARE(driver.writesSince(mark), QStringList());
+    box->close();
+}
+
+QTEST_MAIN(tst_ConfigurationDialog)
+#include "tst_configurationdialog.moc"
