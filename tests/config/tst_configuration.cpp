@@ -194,8 +194,9 @@ void tst_Configuration::badFiles_data()
                                     << "app1.enabled: expected true";
     QTest::newRow("number as text") << head + R"("settings": {"emissivity": "95"}})"
                                     << "emissivity: expected a number";
-    QTest::newRow("emissivity 101") << head + R"("settings": {"emissivity": 101}})"
-                                    << "emissivity: 101 % is out of range";
+    QTest::newRow("emissivity 101")
+        << head + R"("settings": {"app1.enabled": true, "emissivity": 101}})"
+        << "emissivity: 101 % is out of range";
     QTest::newRow("threshold too cold") << head + R"("settings": {"app2.upper_threshold": -20.1}})"
                                         << "app2.upper_threshold: -20.1 °C is out of range";
     QTest::newRow("below absolute zero") << head + R"("settings": {"app2.upper_threshold": -300}})"
