@@ -12,6 +12,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using namespace BriscaConfig;
 using Outcome = SensorConfigurator::Outcome;
 
@@ -33,6 +35,7 @@ ConfigurationLoadDialog::ConfigurationLoadDialog(BriscaDevice *device,
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_write->setEnabled(false);
 
@@ -124,8 +127,10 @@ void ConfigurationLoadDialog::showDifferences()
         setRow(row, {label, valueText(setting, item.before), valueText(setting, item.wanted)},
                setting.bus);
     }
-    m_table->resizeColumnsToContents();
-    const int total = m_configuration.values().size();
+    int total = 0;
+    for (auto it = m_configuration.values().constBegin(); it != m_configuration.values().constEnd();
+         ++it)
+        total += settings().at(it.key()).bus ? 0 : 1;
     QString text = writes == 0
                        ? tr("The sensor already holds every setting of the file.")
                        : tr("%1 of the file's %2 settings differ from the sensor. Nothing is "
@@ -153,10 +158,20 @@ void ConfigurationLoadDialog::write()
 
 void ConfigurationLoadDialog::showResult(bool ok)
 {
-    const QVector<SensorConfigurator::Item> &items = m_configurator->items();
+    // What changed, or failed to, before what stayed as it was.
+    QVector<SensorConfigurator::Item> items = m_configurator->items();
+    const auto rank = [](Outcome outcome) {
+        return outcome == Outcome::Failed       ? 0
+               : outcome == Outcome::Verified   ? 1
+               : outcome == Outcome::NotWritten ? 2
+                                                : 3;
+    };
+    std::stable_sort(items.begin(), items.end(), [&](const auto &a, const auto &b) {
+        return rank(a.outcome) < rank(b.outcome);
+    });
     m_table->clear();
     m_table->setRowCount(items.size());
-    m_table->setHorizontalHeaderLabels({tr("Setting"), tr("Result"), tr("Sensor now")});
+    m_table->setHorizontalHeaderLabels({tr("Setting"), tr("Sensor now"), tr("Result")});
     int written = 0;
     for (int row = 0; row < items.size(); ++row) {
         const SensorConfigurator::Item &item = items.at(row);
@@ -174,16 +189,16 @@ void ConfigurationLoadDialog::showResult(bool ok)
             result = tr("failed: %1").arg(item.detail);
             break;
         case Outcome::NotWritten:
-            result = tr("not written: %1").arg(item.detail);
+            result =
+                setting.bus ? tr("not written from here") : tr("not written: %1").arg(item.detail);
             break;
         }
         const quint16 now = item.readBack ? item.after : item.before;
-        setRow(row, {setting.label, result, valueText(setting, now)},
+        setRow(row, {setting.label, valueText(setting, now), result},
                item.outcome == Outcome::Unchanged || item.outcome == Outcome::NotWritten);
         if (item.outcome == Outcome::Failed)
-            m_table->item(row, 1)->setForeground(Qt::red);
+            m_table->item(row, 2)->setForeground(Qt::red);
     }
-    m_table->resizeColumnsToContents();
     if (ok) {
         m_summary->setText(tr("%1 settings written and verified; every setting of the file was "
                               "read back from the sensor.")

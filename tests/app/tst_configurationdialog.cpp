@@ -115,8 +115,8 @@ void tst_ConfigurationDialog::loadShowsDifferencesThenWrites()
     QCOMPARE(holding.at(2), 3731);
     QCOMPARE(holding.at(11), 10);
     QCOMPARE(holding.at(1), 22);
-    QCOMPARE(row(table, "Emissivity"), (QStringList{"written and verified", "77 %"}));
-    QCOMPARE(row(table, "NO/NC duration"), (QStringList{"unchanged", "250 ms"}));
+    QCOMPARE(row(table, "Emissivity"), (QStringList{"77 %", "written and verified"}));
+    QCOMPARE(row(table, "NO/NC duration"), (QStringList{"250 ms", "unchanged"}));
 
     // The pages show what the sensor now holds.
     QCOMPARE(driver.child<QSpinBox>("spinBox_emissivity")->value(), 77);

@@ -6,17 +6,24 @@
 // page into OUTDIR. The pictures in docs/screenshots come from here. Set BRISCA_SIM to use
 // another simulator binary.
 
+#include "configurationactions.h"
+#include "configurationloaddialog.h"
 #include "mainwindow.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -120,6 +127,56 @@ private:
     QStringList m_messages;
 };
 
+// Tools → Save, then Load of an edited copy: the differences before anything is written
+// (40) and the result once the sensor has been read back (41).
+bool configurationPictures(MainWindow &window, const QString &outDir, const QString &tmpDir)
+{
+    auto *actions = window.findChild<ConfigurationActions *>();
+    if (!actions || !actions->loadAction()->isEnabled())
+        return false;
+    const QString path = QDir(tmpDir).filePath(QStringLiteral("site-a.json"));
+    actions->saveTo(path);
+    QFile file(path);
+    if (!waitUntil([&] { return file.exists(); }) || !file.open(QIODevice::ReadOnly))
+        return false;
+    QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+    file.close();
+    // As a site's file would differ from a replacement sensor fresh from the factory.
+    QJsonObject settings = json.value(QStringLiteral("settings")).toObject();
+    settings.insert(QStringLiteral("no_nc_output.enabled"), true);
+    settings.insert(QStringLiteral("emissivity"), 92);
+    settings.insert(QStringLiteral("app1.upper_threshold"), 65.5);
+    settings.insert(QStringLiteral("app2.centered_area"), 8);
+    settings.insert(QStringLiteral("temperature_choice"), QStringLiteral("hot and cold"));
+    json.insert(QStringLiteral("settings"), settings);
+    json.insert(QStringLiteral("bus"), QJsonObject{{QStringLiteral("slave_address"), 12}});
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(QJsonDocument(json).toJson());
+    file.close();
+
+    ConfigurationLoadDialog *dialog = actions->loadFrom(path);
+    if (!dialog || !waitUntil([&] { return dialog->writeButton()->isEnabled(); }))
+        return false;
+    QTest::qWait(200);
+    const auto shoot = [&](const QString &name) {
+        const QString shot = QDir(outDir).filePath(name);
+        if (!dialog->grab().save(shot, "PNG"))
+            return false;
+        std::printf("%s\n", qPrintable(shot));
+        return true;
+    };
+    if (!shoot(QStringLiteral("40-configuration-differences.png")))
+        return false;
+    dialog->writeButton()->click();
+    if (!waitUntil([&] { return !dialog->isWriting(); }))
+        return false;
+    QTest::qWait(200);
+    const bool saved = shoot(QStringLiteral("41-configuration-verified.png"));
+    dialog->close();
+    return saved;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -209,6 +266,8 @@ int main(int argc, char *argv[])
         "pushButton_Application3", "pushButton_app3GetImage",
         [&] { return tour.choose("comboBox_gridROISize", QStringLiteral("4x4")); },
         QStringLiteral("05-application3.png"));
+
+    step(configurationPictures(window, outDir, tmp.path()), "the configuration dialog failed");
 
     tour.click("pushButton_Connection");
     tour.click("pushButton_Disconnect");
