@@ -214,7 +214,7 @@ void SensorConfigurator::writeDone(bool ok, const QString &answer)
         for (const Write &write : m_writes) {
             for (int i : write.items) {
                 m_items[i].outcome = Outcome::NotWritten;
-                m_items[i].detail = tr("not written: a write before it failed");
+                m_items[i].detail = tr("a write before it failed");
             }
         }
         m_writes.clear();
@@ -293,7 +293,7 @@ void SensorConfigurator::verify(bool busRound, bool readOk, const QString &readE
             if (settings().at(item.setting).bus && item.differs() &&
                 item.outcome != Outcome::NotWritten) {
                 item.outcome = Outcome::NotWritten;
-                item.detail = tr("not written: a setting before it failed");
+                item.detail = tr("a setting before it failed");
             }
         }
     }
