@@ -156,7 +156,10 @@ void ConfigCommand::apply(const Configuration &configuration, bool includeBus)
 
 void ConfigCommand::applied()
 {
+    // Also after Ctrl+C, which closed the port under it: what was written is worth knowing.
     printOut(resultText(*m_configurator));
+    if (isFinished())
+        return;
     if (m_configurator->succeeded()) {
         end(ExitSuccess);
         return;

@@ -183,14 +183,16 @@ bool Configuration::fromJson(const QByteArray &text, Configuration *result, QStr
             const QJsonObject sensor = it.value().toObject();
             const QJsonValue port = sensor.value(QStringLiteral("port"));
             const QJsonValue slave = sensor.value(QStringLiteral("slave_address"));
+            // Checked as a double first: converting one out of an int's range is undefined.
+            const double address = slave.isUndefined() ? 0.0 : slave.toDouble(-1.0);
             if (!it.value().isObject() || !(port.isUndefined() || port.isString()) ||
-                !(slave.isUndefined() || slave.isDouble())) {
+                !(address >= 0 && address <= 247 && address == int(address))) {
                 *error = tr("sensor: expected an object with a \"port\" text and a "
-                            "\"slave_address\" number");
+                            "\"slave_address\" from 1 to 247");
                 return false;
             }
             c.m_port = port.toString();
-            c.m_slaveAddress = slave.toInt();
+            c.m_slaveAddress = int(address);
         } else if (key == SettingsKey || key == BusKey) {
             if (!it.value().isObject()) {
                 *error = tr("%1: expected an object of settings by name").arg(key);

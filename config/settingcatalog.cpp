@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <iterator>
 
 namespace BriscaConfig {
 
