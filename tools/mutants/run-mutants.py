@@ -115,10 +115,12 @@ class Scratch:
         git("fetch", "-q", "--no-tags", str(checkout), sha, cwd=self.src)
         git("checkout", "-q", "-f", "--detach", sha, cwd=self.src)
         git("clean", "-q", "-fdx", cwd=self.src)
+        return sha
+
+    def clear_logs(self):
         self.logs.mkdir(parents=True, exist_ok=True)
         for old in self.logs.glob("*.log"):
             old.unlink()
-        return sha
 
     def dirty(self):
         return git("status", "--porcelain", "--ignored", "--untracked-files=all", cwd=self.src)
@@ -332,6 +334,7 @@ def main():
             show(scratch.src, fault)
         return 0
     print(f"scratch copy of {args.checkout} at {sha[:10]} in {scratch.src}", flush=True)
+    scratch.clear_logs()
     scratch.configure()
 
     involved = sorted({s for f in faults if not f.pending for s in scratch.suites(f.suites)
