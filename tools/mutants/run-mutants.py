@@ -172,7 +172,7 @@ class Scratch:
                    "--timeout", "600", "--output-on-failure"]
         start = log.stat().st_size if log.exists() else 0
         run(command, log=log, cwd=self.build, env=self.env)
-        text = log.read_text(encoding="utf-8", errors="replace")[start:]
+        text = log.read_bytes()[start:].decode("utf-8", errors="replace")
         status = {}
         for name, verdict in re.findall(r"Test\s+#\d+: (\S+) \.*\s*(.*?)\s+[\d.]+ sec", text):
             if verdict.strip() == "Passed":
