@@ -44,9 +44,15 @@ class Fault:
                              f"missing fields {sorted(missing)}")
         self.id = entry["id"]
         self.file = entry["file"]
-        self.find = entry.get("find", "")
-        self.replace = entry.get("replace", "")
-        self.after = entry.get("after")
+        # One edit, or several in one file given as lists of the same length (a mistake that
+        # touches two places, such as two widgets of the form).
+        finds, replaces, afters = entry.get("find", ""), entry.get("replace", ""), entry.get("after")
+        if isinstance(finds, str):
+            finds, replaces, afters = [finds], [replaces], [afters]
+        afters = afters or [None] * len(finds)
+        if not (isinstance(replaces, list) and len(finds) == len(replaces) == len(afters)):
+            raise SystemExit(f"fault {self.id}: find, replace and after need the same length")
+        self.edits = list(zip(afters, finds, replaces))
         self.suites = entry["suites"]
         self.mistake = " ".join(entry["mistake"].split())
         self.pending = entry.get("pending")
@@ -61,22 +67,33 @@ def loose(text):
     return re.compile(r"\s+".join(re.escape(token) for token in text.split()))
 
 
-def locate(source, fault):
-    """The span the fault replaces, or None and the reason it cannot be placed."""
-    start = 0
-    if fault.after:
-        anchors = list(loose(fault.after).finditer(source))
+def locate(source, after, find):
+    """The span an edit replaces, or None and the reason it cannot be placed."""
+    if after:
+        anchors = list(loose(after).finditer(source))
         if len(anchors) != 1:
             return None, f"anchor found {len(anchors)} times"
-        start = anchors[0].end()
-        match = loose(fault.find).search(source, start)
+        match = loose(find).search(source, anchors[0].end())
         if not match:
             return None, "text not found after its anchor"
         return match.span(), None
-    matches = list(loose(fault.find).finditer(source))
+    matches = list(loose(find).finditer(source))
     if len(matches) != 1:
         return None, f"text found {len(matches)} times"
     return matches[0].span(), None
+
+
+def mutate(source, fault):
+    """The source with the fault in it and, per edit, its line, the text taken out and the
+    text put in; or None and the reason the fault cannot be placed."""
+    changes = []
+    for after, find, replace in fault.edits:
+        span, reason = locate(source, after, find)
+        if span is None:
+            return None, reason
+        changes.append((source.count("\n", 0, span[0]) + 1, source[span[0]:span[1]], replace))
+        source = source[:span[0]] + replace + source[span[1]:]
+    return source, changes
 
 
 def run(command, log=None, cwd=None, env=None):
@@ -220,11 +237,10 @@ def apply_fault(scratch, fault, args):
         return result
     original = path.read_bytes()
     source = original.decode("utf-8")
-    span, reason = locate(source, fault)
-    if span is None:
+    mutated, reason = mutate(source, fault)
+    if mutated is None:
         result.update(outcome="not-applicable", note=reason)
         return result
-    mutated = source[:span[0]] + fault.replace + source[span[1]:]
     started = time.monotonic()
     try:
         path.write_bytes(mutated.encode("utf-8"))
@@ -260,17 +276,16 @@ def show(scratch_src, fault):
     if fault.pending:
         print(f"{fault.id}: pending: {fault.pending}")
         return
-    source = path.read_text(encoding="utf-8")
-    span, reason = locate(source, fault)
-    if span is None:
-        print(f"{fault.id}: not applicable: {reason}")
+    mutated, changes = mutate(path.read_text(encoding="utf-8"), fault)
+    if mutated is None:
+        print(f"{fault.id}: not applicable: {changes}")
         return
-    line = source.count("\n", 0, span[0]) + 1
-    print(f"--- {fault.file}:{line} ({fault.id}: {fault.mistake})")
-    for text in source[span[0]:span[1]].splitlines():
-        print(f"-{text}")
-    for text in fault.replace.splitlines():
-        print(f"+{text}")
+    for line, removed, added in changes:
+        print(f"--- {fault.file}:{line} ({fault.id}: {fault.mistake})")
+        for text in removed.splitlines():
+            print(f"-{text}")
+        for text in added.splitlines():
+            print(f"+{text}")
 
 
 def table(results, markdown):
