@@ -276,6 +276,9 @@ def show(scratch_src, fault):
     if fault.pending:
         print(f"{fault.id}: pending: {fault.pending}")
         return
+    if not path.exists():
+        print(f"{fault.id}: not applicable: {fault.file} does not exist")
+        return
     mutated, changes = mutate(path.read_text(encoding="utf-8"), fault)
     if mutated is None:
         print(f"{fault.id}: not applicable: {changes}")
