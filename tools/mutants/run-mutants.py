@@ -9,11 +9,12 @@ that ran and the ones that caught it.
 
     tools/mutants/run-mutants.py                      every fault, on this checkout's HEAD
     tools/mutants/run-mutants.py 'view-*' app-thresholds-min-max
-    tools/mutants/run-mutants.py --checkout /work/main --markdown table.md
+    tools/mutants/run-mutants.py --checkout ../main --rev ef339ad --markdown table.md
     tools/mutants/run-mutants.py --show device-probe-any-exception
 
 The scratch folder (default build-mutants/ of the checkout the script lives in) keeps its
-build between runs; ccache makes the first build of a new scratch folder cheap.
+build between runs, so only the first run builds everything; later runs, also of another
+commit, rebuild what differs.
 """
 
 import argparse
@@ -362,7 +363,7 @@ def main():
             print(f"warning: {fault.id}: no suite matches {fault.suites}", file=sys.stderr)
     log = scratch.logs / "baseline.log"
     args.unreliable = set()
-    if not args.no_baseline:
+    if involved and not args.no_baseline:
         status = scratch.check(involved, log)
         args.unreliable = {s for s, v in status.items() if v == "failed"}
         if args.unreliable:
