@@ -1,24 +1,13 @@
 #include "image.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
 
-constexpr int Dark = 2900; // coldest value of the test frames: the darkest colour of the map
-constexpr int Hot = 3100;  // one hot corner so that a frame is never uniform
-
-double axisPos(double gridCoordinate)
-{
-    return gridCoordinate * 31.0 / 32.0;
-}
-
-double cellCentre(int index)
-{
-    return 0.5 + index * 30.0 / 31.0;
-}
+constexpr quint16 Dark = 2900; // the coldest value of the test frames: the darkest colour
+constexpr quint16 Hot = 3100;  // one hot corner, so that a frame is never uniform
 
 QVector<quint16> darkFrame()
 {
@@ -27,44 +16,18 @@ QVector<quint16> darkFrame()
     return frame;
 }
 
-std::unique_ptr<image> shownPlot(QSize size = QSize(640, 520))
+// Grid coordinate g (0..32 across the pixels) on the axes, which run 0..31.
+double axisPos(double g)
 {
-    auto plot = std::make_unique<image>();
-    plot->resize(size);
-    plot->show();
-    if (!QTest::qWaitForWindowExposed(plot.get())) {
-        return nullptr;
-    }
-    return plot;
-}
-
-QPoint toPixel(image &plot, double key, double value)
-{
-    return QPoint(qRound(plot.xAxis->coordToPixel(key)), qRound(plot.yAxis->coordToPixel(value)));
-}
-
-// Any near-white pixel within `radius` of `centre`: overlay pens are anti-aliased and may
-// fall between two pixel columns.
-bool whiteNear(const QImage &shot, QPoint centre, int radius = 2)
-{
-    for (int dx = -radius; dx <= radius; ++dx) {
-        for (int dy = -radius; dy <= radius; ++dy) {
-            const QColor c = shot.pixelColor(centre + QPoint(dx, dy));
-            if (c.red() > 230 && c.green() > 230 && c.blue() > 230) {
-                return true;
-            }
-        }
-    }
-    return false;
+    return g * 31.0 / 32.0;
 }
 
 template <typename Item> QList<Item *> itemsOf(image &plot)
 {
     QList<Item *> result;
     for (int i = 0; i < plot.itemCount(); ++i) {
-        if (auto *item = qobject_cast<Item *>(plot.item(i))) {
+        if (auto *item = qobject_cast<Item *>(plot.item(i)))
             result.append(item);
-        }
     }
     return result;
 }
@@ -76,109 +39,64 @@ class tst_Image : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void construction()
-    {
-        image plot;
-        for (QCPAxis *axis : {plot.xAxis, plot.yAxis, plot.xAxis2, plot.yAxis2}) {
-            auto ticker = axis->ticker().dynamicCast<QCPAxisTickerText>();
-            QVERIFY(ticker);
-            QCOMPARE(ticker->ticks().keys(),
-                     QList<double>({0.484375, 5.328125, 10.171875, 15.015625, 19.859375, 24.703125,
-                                    29.546875}));
-            QCOMPARE(ticker->ticks().value(29.546875), QStringLiteral("30"));
-        }
-        QCOMPARE(plot.plotLayout()->element(0, 1), plot.colorScale);
-        plot.xAxis->setRange(2, 9);
-        QCOMPARE(plot.xAxis2->range(), QCPRange(2, 9));
-        // The placeholder ramp sets the first colour range.
-        QCOMPARE(plot.colorScale->dataRange().lower, -1.0);
-        QCOMPARE(plot.colorScale->dataRange().upper, 2.1);
-    }
-
+    // The operator reads the picture: element i of a frame belongs in column i / 32 and
+    // row i % 32, counted from the bottom left.
     void frameElementPlacement_data()
     {
         QTest::addColumn<int>("element");
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("row");
-        QTest::newRow("0 bottom-left") << 0 << 0 << 0;
-        QTest::newRow("31 top-left") << 31 << 0 << 31;
+        QTest::newRow("0 bottom left") << 0 << 0 << 0;
+        QTest::newRow("31 top left") << 31 << 0 << 31;
         QTest::newRow("32 second column bottom") << 32 << 1 << 0;
-        QTest::newRow("1023 top-right") << 1023 << 31 << 31;
+        QTest::newRow("1023 top right") << 1023 << 31 << 31;
     }
     void frameElementPlacement()
     {
         QFETCH(int, element);
         QFETCH(int, column);
         QFETCH(int, row);
-        auto plot = shownPlot();
-        QVERIFY(plot);
+        image plot;
+        plot.resize(640, 520);
+        plot.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plot));
         QVector<quint16> frame(1024, 2950);
         frame[0] = 2930; // keeps the range the same whichever element is marked
         frame[1] = 3000;
         frame[element] = 2900;
-        plot->setPixelData(frame);
-        plot->plotPixelData();
-
-        const QImage shot = plot->grab().toImage();
-        const QColor marked(plot->colorMap->gradient().color(-18.15, QCPRange(-18.15, 26.85)));
-        QCOMPARE(shot.pixelColor(toPixel(*plot, cellCentre(column), cellCentre(row))), marked);
-        // The mirrored cell must not carry the mark: catches a transposed or flipped frame.
-        QVERIFY(shot.pixelColor(toPixel(*plot, cellCentre(row), cellCentre(31 - column))) !=
-                    marked ||
-                (row == 31 - column && column == row));
-    }
-
-    void temperatureConversion_data()
-    {
-        QTest::addColumn<int>("raw");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("3103") << 3103 << "37.1"; // not 37.2: the division is single precision
-        QTest::newRow("2932") << 2932 << "20.1";
-        QTest::newRow("0") << 0 << "-273.1";
-        QTest::newRow("65535") << 65535 << "6280.4";
-    }
-    void temperatureConversion()
-    {
-        QFETCH(int, raw);
-        QFETCH(QString, shown);
-        image plot;
-        QVector<quint16> frame(1024, 2731);
-        frame[5] = quint16(raw);
         plot.setPixelData(frame);
-        QVector<quint16> list{quint16(raw)};
-        plot.drawRoiGrid(16, list, 0, 65535);
         plot.plotPixelData();
-        QCOMPARE(QString::number(plot.colorMap->data()->cell(0, 5), 'f', 1), shown);
-        QCOMPARE(itemsOf<QCPItemText>(plot).value(0)->text(), QStringLiteral("A 1\n") + shown);
+
+        const QImage shot = plot.grab().toImage();
+        // The map's cell centres run from 0.5 to 30.5 on the axes.
+        const auto shown = [&](int c, int r) {
+            return shot.pixelColor(qRound(plot.xAxis->coordToPixel(0.5 + c * 30.0 / 31.0)),
+                                   qRound(plot.yAxis->coordToPixel(0.5 + r * 30.0 / 31.0)));
+        };
+        const QColor marked = plot.colorMap->gradient().color(-18.15, QCPRange(-18.15, 26.85));
+        QCOMPARE(shown(column, row), marked);
+        // Nowhere else: neither transposed nor mirrored.
+        if (column != row)
+            QVERIFY(shown(row, column) != marked);
+        QVERIFY(shown(column, 31 - row) != marked);
     }
 
-    void framesThatKeepTheLastPicture_data()
+    void framesOfAnotherLengthKeepThePicture_data()
     {
         QTest::addColumn<int>("length");
         QTest::newRow("empty") << 0;
         QTest::newRow("1023") << 1023;
         QTest::newRow("1025") << 1025;
-        QTest::newRow("2048") << 2048;
     }
-    void framesThatKeepTheLastPicture()
+    void framesOfAnotherLengthKeepThePicture()
     {
         QFETCH(int, length);
         image plot;
-        // Before any frame a zero frame is drawn; being uniform, it keeps the first range.
-        plot.plotPixelData();
-        QCOMPARE(plot.colorMap->data()->cell(17, 3), double(float(0.0 - 273.15)));
-        QCOMPARE(plot.colorScale->dataRange().upper, 2.1);
-        // A uniform first frame keeps the placeholder range as well.
-        plot.setPixelData(QVector<quint16>(1024, 3000));
-        plot.plotPixelData();
-        QCOMPARE(plot.colorScale->dataRange().lower, -1.0);
-        QCOMPARE(plot.colorScale->dataRange().upper, 2.1);
-
         plot.setPixelData(darkFrame());
         plot.setPixelData(QVector<quint16>(length, 3300));
         plot.plotPixelData();
-        QCOMPARE(plot.pixels[31][31], quint16(Hot));
-        QCOMPARE(plot.pixels[0][0], quint16(Dark));
+        QCOMPARE(plot.pixels[31][31], Hot);
+        QCOMPARE(plot.pixels[0][0], Dark);
     }
 
     void centredSquare_data()
@@ -186,138 +104,70 @@ private Q_SLOTS:
         QTest::addColumn<int>("size");
         QTest::addColumn<double>("lo");
         QTest::addColumn<double>("hi");
-        QTest::newRow("20") << 20 << 5.8125 << 25.1875;
-        QTest::newRow("21 as 20") << 21 << 5.8125 << 25.1875;
-        QTest::newRow("10") << 10 << 10.65625 << 20.34375;
-        QTest::newRow("2") << 2 << 14.53125 << 16.46875;
+        QTest::newRow("20") << 20 << axisPos(6) << axisPos(26);
+        QTest::newRow("21 as 20") << 21 << axisPos(6) << axisPos(26);
+        QTest::newRow("2") << 2 << axisPos(15) << axisPos(17);
     }
     void centredSquare()
     {
         QFETCH(int, size);
         QFETCH(double, lo);
         QFETCH(double, hi);
-        auto plot = shownPlot();
-        QVERIFY(plot);
-        plot->setPixelData(darkFrame());
-        plot->drawCenteredSquare(quint8(size));
-        const auto squares = itemsOf<QCPItemRect>(*plot);
+        image plot;
+        plot.setPixelData(darkFrame());
+        plot.drawCenteredSquare(quint8(size));
+        const auto squares = itemsOf<QCPItemRect>(plot);
         QCOMPARE(squares.size(), 1);
         QCOMPARE(squares[0]->topLeft->coords(), QPointF(lo, hi));
         QCOMPARE(squares[0]->bottomRight->coords(), QPointF(hi, lo));
-        plot->plotPixelData();
-
-        const QPoint leftEdge = toPixel(*plot, lo, 15.5);
-        const QPoint inside = toPixel(*plot, (lo + hi) / 2, (lo + hi) / 2 + 0.3);
-        QVERIFY(whiteNear(plot->grab().toImage(), leftEdge));
-        QVERIFY(!whiteNear(plot->grab().toImage(), inside));
+        plot.plotPixelData();
+        // The square belongs to this rendering only.
         QCoreApplication::processEvents();
-        QCOMPARE(plot->itemCount(), 0);
-
-        // The next frame (or the option switched off) redraws without the square.
-        plot->plotPixelData();
-        QVERIFY(!whiteNear(plot->grab().toImage(), leftEdge));
-
-        // So does a resize after a frame that had one.
-        plot->drawCenteredSquare(quint8(size));
-        plot->plotPixelData();
-        QVERIFY(whiteNear(plot->grab().toImage(), leftEdge));
-        QCoreApplication::processEvents();
-        QSignalSpy replotted(plot.get(), &QCustomPlot::afterReplot);
-        plot->resize(plot->size() + QSize(40, 40));
-        QTRY_VERIFY(replotted.count() > 0);
-        QVERIFY(!whiteNear(plot->grab().toImage(), toPixel(*plot, lo, 15.5)));
+        QCOMPARE(plot.itemCount(), 0);
     }
 
+    // Regions are numbered up each column first, each labelled with the next temperature
+    // from the front of the list, in single precision like every label (raw 2803 reads 7.1,
+    // not 7.2). The list is emptied, so stale values never label a later grid.
     void roiGrid_data()
     {
         QTest::addColumn<int>("size");
+        QTest::addColumn<int>("listLength");
         QTest::addColumn<int>("regions");
-        QTest::addColumn<int>("pointSize");
-        QTest::newRow("2") << 2 << 256 << 8;
-        QTest::newRow("4") << 4 << 64 << 8;
-        QTest::newRow("8") << 8 << 16 << 14;
-        QTest::newRow("16") << 16 << 4 << 14;
+        QTest::newRow("2, a value for each") << 2 << 256 << 256;
+        QTest::newRow("4, a value for each") << 4 << 64 << 64;
+        QTest::newRow("8, fewer values") << 8 << 5 << 16;
+        QTest::newRow("16, more values") << 16 << 10 << 4;
+        QTest::newRow("size 0 (grid code 8)") << 0 << 10 << 0;
+        QTest::newRow("size 3") << 3 << 10 << 0;
     }
     void roiGrid()
     {
         QFETCH(int, size);
-        QFETCH(int, regions);
-        QFETCH(int, pointSize);
-        auto plot = shownPlot();
-        QVERIFY(plot);
-        const int side = 32 / size;
-
-        // Without temperatures: every region outlined, nothing labelled.
-        QVector<quint16> none;
-        plot->setPixelData(darkFrame());
-        plot->drawRoiGrid(quint8(size), none, 0, 0);
-        QCOMPARE(itemsOf<QCPItemRect>(*plot).size(), regions);
-        QCOMPARE(itemsOf<QCPItemText>(*plot).size(), 0);
-        plot->plotPixelData();
-        const QImage shot = plot->grab().toImage();
-        for (int m = 1; m < side; ++m) {
-            const double line = axisPos(m * size);
-            const double across = axisPos(size / 2.0);
-            QVERIFY2(whiteNear(shot, toPixel(*plot, line, across)), qPrintable(QString::number(m)));
-            QVERIFY(whiteNear(shot, toPixel(*plot, across, line)));
-            QVERIFY(!whiteNear(shot, toPixel(*plot, line - axisPos(size / 2.0), across)));
-        }
-        QCoreApplication::processEvents();
-        QCOMPARE(plot->itemCount(), 0);
-
-        // One temperature per region, taken from the front, numbered up the value axis first.
-        QVector<quint16> temperatures;
-        for (int k = 0; k < regions; ++k) {
-            temperatures.append(quint16(2800 + k));
-        }
-        plot->drawRoiGrid(quint8(size), temperatures, 0, 65535);
-        QVERIFY(temperatures.isEmpty());
-        const auto labels = itemsOf<QCPItemText>(*plot);
-        QCOMPARE(labels.size(), regions);
-        for (int k = 1; k <= regions; ++k) {
-            const QCPItemText *label = labels[k - 1];
-            const int i = (k - 1) / side;
-            const int j = (k - 1) % side;
-            QCOMPARE(label->text(),
-                     QStringLiteral("A %1\n%2")
-                         .arg(k)
-                         .arg(double(float(float(2799 + k) / 10.0f - 273.15)), 0, 'f', 1));
-            QCOMPARE(label->position->coords(), QPointF(axisPos((i + 1) * size) - size / 2,
-                                                        axisPos((j + 1) * size) - size / 2));
-            QCOMPARE(label->font().pointSize(), pointSize);
-            QCOMPARE(label->font().weight(), 3);
-            QCOMPARE(label->color(), QColor(Qt::black));
-        }
-    }
-
-    void roiTemperatureList_data()
-    {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("listLength");
-        QTest::addColumn<int>("labels");
-        QTest::addColumn<int>("rectangles");
-        QTest::newRow("fewer") << 8 << 5 << 5 << 16;
-        QTest::newRow("more") << 16 << 10 << 4 << 4;
-        QTest::newRow("size 0") << 0 << 10 << 0 << 0;
-        QTest::newRow("size 32") << 32 << 10 << 0 << 0;
-        QTest::newRow("size 3") << 3 << 10 << 0 << 0;
-    }
-    void roiTemperatureList()
-    {
-        QFETCH(int, size);
         QFETCH(int, listLength);
-        QFETCH(int, labels);
-        QFETCH(int, rectangles);
+        QFETCH(int, regions);
         image plot;
-        QVector<quint16> list(listLength);
-        std::iota(list.begin(), list.end(), quint16(3000));
-        plot.drawRoiGrid(quint8(size), list, 0, 65535);
-        QVERIFY(list.isEmpty());
-        QCOMPARE(itemsOf<QCPItemRect>(plot).size(), rectangles);
-        const auto texts = itemsOf<QCPItemText>(plot);
-        QCOMPARE(texts.size(), labels);
-        for (int k = 0; k < labels; ++k) {
-            QVERIFY(texts[k]->text().startsWith(QStringLiteral("A %1\n").arg(k + 1)));
+        QVector<quint16> temperatures;
+        for (int k = 0; k < listLength; ++k)
+            temperatures.append(quint16(2800 + k));
+        plot.drawRoiGrid(quint8(size), temperatures, 0, 65535);
+        QVERIFY(temperatures.isEmpty());
+        const auto rects = itemsOf<QCPItemRect>(plot);
+        const auto labels = itemsOf<QCPItemText>(plot);
+        QCOMPARE(rects.size(), regions);
+        QCOMPARE(labels.size(), std::min(regions, listLength));
+        for (int k = 0; k < regions; ++k) {
+            const int side = 32 / size;
+            const QPointF topRight(axisPos((k / side + 1) * size), axisPos((k % side + 1) * size));
+            QCOMPARE(QPointF(rects[k]->bottomRight->coords().x(), rects[k]->topLeft->coords().y()),
+                     topRight);
+            if (k >= labels.size())
+                continue;
+            QCOMPARE(labels[k]->position->coords(), topRight - QPointF(size / 2, size / 2));
+            QCOMPARE(labels[k]->text(),
+                     QStringLiteral("A %1\n%2")
+                         .arg(k + 1)
+                         .arg(double(float(float(2800 + k) / 10.0f - 273.15)), 0, 'f', 1));
         }
     }
 
@@ -333,7 +183,6 @@ private Q_SLOTS:
         QTest::newRow("above high") << 3101 << 3000 << 3100 << QColor(Qt::red);
         QTest::newRow("inverted, between") << 3050 << 3100 << 3000 << QColor(Qt::red);
         QTest::newRow("inverted, below both") << 2900 << 3100 << 3000 << QColor(Qt::cyan);
-        QTest::newRow("inverted, above both") << 3200 << 3100 << 3000 << QColor(Qt::red);
     }
     void roiLabelColour()
     {
@@ -341,55 +190,30 @@ private Q_SLOTS:
         QFETCH(int, low);
         QFETCH(int, high);
         QFETCH(QColor, colour);
-        auto plot = shownPlot();
-        QVERIFY(plot);
-        plot->setPixelData(darkFrame());
+        image plot;
         QVector<quint16> list{quint16(value)};
-        plot->drawRoiGrid(16, list, quint16(low), quint16(high));
-        auto *label = itemsOf<QCPItemText>(*plot).value(0);
-        QVERIFY(label);
-        QCOMPARE(label->color(), colour);
-        plot->plotPixelData();
-
-        // Count the label's strongly cyan and strongly red pixels on the dark background.
-        const QImage shot = plot->grab().toImage();
-        const QRect box =
-            QRectF(label->topLeft->pixelPosition(), label->bottomRight->pixelPosition())
-                .toAlignedRect();
-        int cyan = 0;
-        int red = 0;
-        for (int x = box.left(); x <= box.right(); ++x) {
-            for (int y = box.top(); y <= box.bottom(); ++y) {
-                const QColor c = shot.pixelColor(x, y);
-                cyan += c.blue() > 150 && c.green() > 150 && c.red() < 90;
-                red += c.red() > 170 && c.green() < 40 && c.blue() < 40;
-            }
-        }
-        QCOMPARE(cyan > 0, colour == Qt::cyan);
-        QCOMPARE(red > 0, colour == Qt::red);
+        plot.drawRoiGrid(16, list, quint16(low), quint16(high));
+        QCOMPARE(itemsOf<QCPItemText>(plot).value(0)->color(), colour);
     }
 
+    // Continuous mode draws frame after frame: nothing may stay behind.
     void overlaysDoNotPileUp()
     {
-        auto plot = shownPlot(QSize(220, 180));
-        QVERIFY(plot);
-        const int children = plot->children().size();
-        const int onMainLayer = plot->layer(QStringLiteral("main"))->children().size();
+        image plot;
+        plot.resize(220, 180);
+        const int children = plot.children().size();
         QVector<quint16> frame = darkFrame();
-        for (int n = 0; n < 5000; ++n) {
-            frame[n % 1023] = quint16(2900 + n % 200);
-            plot->setPixelData(frame);
-            plot->drawCenteredSquare(quint8(2 + 2 * (n % 16)));
+        for (int n = 0; n < 50; ++n) {
+            frame[n] = quint16(2900 + n);
+            plot.setPixelData(frame);
+            plot.drawCenteredSquare(quint8(2 + 2 * (n % 16)));
             QVector<quint16> list(4 + n % 20, quint16(3000));
-            plot->drawRoiGrid(n % 2 ? 8 : 16, list, 2950, 3050);
-            plot->plotPixelData();
+            plot.drawRoiGrid(n % 2 ? 8 : 16, list, 2950, 3050);
+            plot.plotPixelData();
             QCoreApplication::processEvents();
-            if (plot->itemCount() != 0) {
-                QFAIL(qPrintable(QStringLiteral("items left after frame %1").arg(n)));
-            }
+            QCOMPARE(plot.itemCount(), 0);
         }
-        QCOMPARE(plot->children().size(), children);
-        QCOMPARE(plot->layer(QStringLiteral("main"))->children().size(), onMainLayer);
+        QCOMPARE(plot.children().size(), children);
     }
 };
 
