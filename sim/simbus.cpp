@@ -70,14 +70,12 @@ void Bus::receive(const uint8_t *bytes, size_t length, const LineSettings &line,
     if (length == 0)
         return;
     m_nowUs = nowUs;
-    // A silence before these bytes ends the frame under way, at the settings it began with.
+    // A silence before these bytes ends the frame under way; a new one is heard with the
+    // settings it begins with.
     m_framer.checkSilence(nowUs);
     if (m_framer.idle()) {
         m_frameLine = line;
-        m_frameMixed = false;
         m_framer.setSilence(frameSilenceUs(line.baud));
-    } else if (line != m_frameLine) {
-        m_frameMixed = true;
     }
     m_framer.feed(bytes, length, nowUs);
 }
@@ -120,10 +118,6 @@ void Bus::onFrame(const std::vector<uint8_t> &frame)
 {
     if (m_hungUp)
         return;
-    if (m_frameMixed) {
-        log("drop " + hex(frame));
-        return;
-    }
     std::vector<size_t> hearing;
     for (size_t i = 0; i < m_sensors.size(); ++i) {
         if (m_sensors[i]->hears(m_frameLine))

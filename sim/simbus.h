@@ -63,10 +63,8 @@ private:
     RtuFramer m_framer;
     bool m_pace;
     bool m_hungUp = false;
-    // The master's settings when the frame under way started, and whether they changed
-    // before it ended.
+    // The master's settings when the frame under way started.
     LineSettings m_frameLine;
-    bool m_frameMixed = false;
     int64_t m_nowUs = 0;
     std::deque<Pending> m_out;
 };
