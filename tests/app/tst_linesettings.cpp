@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -80,8 +81,11 @@ void tst_LineSettings::portOpensWithTheChosenSettings()
     WindowDriver driver;
     QVERIFY(driver.start(WindowDriver::withValue(WindowDriver::quietMap(), "holding", 1, code)));
     chooseLine(driver, "comboBox_baudrate", "comboBox_parity", baud, parityIndex);
-    QVERIFY(driver.connectAndSelect());
+    // Read back as soon as the port is open, before anything was sent.
+    driver.child<QLineEdit>("lineEdit_portname")->setText(driver.sim().linkPath());
+    driver.child<QPushButton>("pushButton_connect")->click();
     QCOMPARE(driver.sim().lineSettings(), line);
+    QVERIFY(driver.connectAndSelect());
 }
 
 void tst_LineSettings::updateMovesTheSensor()

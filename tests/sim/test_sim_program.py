@@ -135,7 +135,7 @@ class Program(unittest.TestCase):
                 with open(paths[-1], "w") as f:
                     f.write(content)
             for args in [["--fault", r] for r in self.BAD_RULES] + [
-                    ["--baud", 300], ["--load", "/nonexistent.json"]] + [
+                    ["--baud", 14401], ["--load", "/nonexistent.json"]] + [
                     ["--slave", 2, "--load", p] for p in paths]:
                 with self.subTest(args=args), Sim(*args, expect_ready=False) as sim:
                     self.assertEqual(sim.proc.wait(10), 2)
