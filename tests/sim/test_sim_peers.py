@@ -64,7 +64,7 @@ def check_derived(run, req, _):
     t = run.test
     r = {}
     for table, start, count in ALL if req.check else [b for b in ALL if b[1] + b[2] > 281]:
-        r.setdefault(table, []).extend(run.ask(Read(table, start, count))[1])
+        r.setdefault(table, []).extend(run.ask(Read(table, start, count)))
     frames = run.__dict__.setdefault("frames", [])
     if not frames or frames[-1] != r["input"][-1024:]:
         frames.append(r["input"][-1024:])
