@@ -99,6 +99,8 @@ bool FaultRule::parse(const std::string &text, FaultRule &rule, std::string &err
             rule.m_function = int(v);
         else if (name == "addr" && v <= 65535)
             rule.m_address = int(v);
+        else if (name == "slave" && v <= 255)
+            rule.m_slave = int(v);
         else {
             error = "unknown or bad option: " + part;
             return false;
@@ -111,8 +113,10 @@ bool FaultRule::parse(const std::string &text, FaultRule &rule, std::string &err
     return true;
 }
 
-bool FaultRule::fires(uint8_t function, int address, std::mt19937 &rng)
+bool FaultRule::fires(uint8_t slave, uint8_t function, int address, std::mt19937 &rng)
 {
+    if (m_slave >= 0 && m_slave != slave)
+        return false;
     if (m_function >= 0 && m_function != function)
         return false;
     if (m_address >= 0 && m_address != address)
@@ -199,7 +203,7 @@ FaultEffect FaultSet::decide(const std::vector<uint8_t> &frame)
         return effect;
     const int address = requestAddress(frame);
     for (FaultRule &rule : m_rules) {
-        if (rule.fires(frame[1], address, m_rng))
+        if (rule.fires(frame[0], frame[1], address, m_rng))
             rule.addTo(effect);
     }
     return effect;

@@ -29,7 +29,8 @@ struct FaultEffect
     bool suppressesRequest() const { return silent || hangup || exceptionCode >= 0; }
 };
 
-// One rule: KIND[:ARG][,count=N][,every=N][,prob=P][,after=N][,fc=F][,addr=A]
+// One rule: KIND[:ARG][,count=N][,every=N][,prob=P][,after=N][,fc=F][,addr=A][,slave=S]
+// slave=S keeps to the requests sent to the slave address S.
 class FaultRule
 {
 public:
@@ -48,7 +49,7 @@ public:
     static bool parse(const std::string &text, FaultRule &rule, std::string &error);
 
     // Counts the request if it matches and says whether this rule fires on it.
-    bool fires(uint8_t function, int address, std::mt19937 &rng);
+    bool fires(uint8_t slave, uint8_t function, int address, std::mt19937 &rng);
     void addTo(FaultEffect &effect) const;
 
 private:
@@ -60,6 +61,7 @@ private:
     long m_after = 0;
     int m_function = -1;
     int m_address = -1;
+    int m_slave = -1;
     long m_matched = 0;
     long m_fired = 0;
 };

@@ -1,8 +1,6 @@
-// brisca-sim: one virtual Brisca sensor on a fresh pseudo-terminal.
+// brisca-sim: virtual Brisca sensors on one line, a fresh pseudo-terminal.
 
-#include "faults.h"
-#include "rtuframer.h"
-#include "simsensor.h"
+#include "simbus.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -33,38 +30,45 @@ void onSignal(int)
     g_stop = 1;
 }
 
-int64_t nowMs()
+int64_t nowUs()
 {
     using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::string hex(const std::vector<uint8_t> &bytes)
+struct SensorOptions
 {
-    std::string out;
-    char buf[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, i ? " %02x" : "%02x", bytes[i]);
-        out += buf;
-    }
-    return out;
-}
+    SensorConfig config;
+    std::string load, state;
+};
 
 struct Options
 {
-    SensorConfig sensor;
-    std::string link, load, state;
+    // Never empty: the first sensor exists before any --slave.
+    std::vector<SensorOptions> sensors{SensorOptions()};
+    std::string link;
     bool pace = false, verbose = false;
+    Pattern pattern = Pattern::Scene;
+    uint32_t seed = 1;
+    double fps = 8.0;
     std::vector<std::string> faults;
 };
 
 [[noreturn]] void usage(const std::string &why)
 {
-    std::fprintf(stderr,
-                 "brisca-sim: %s\nusage: brisca-sim --link PATH [--slave N] [--baud B] "
-                 "[--parity none|even|odd] [--pace] [--pattern ramp|scene] [--seed N] [--fps F] "
-                 "[--load FILE] [--state FILE] [--verbose] [--fault RULE]...\n",
-                 why.c_str());
+    std::fprintf(
+        stderr,
+        "brisca-sim: %s\n"
+        "usage: brisca-sim --link PATH [SENSOR] [--slave N [SENSOR]]... [--pace]\n"
+        "           [--pattern ramp|scene] [--seed N] [--fps F] [--verbose] [--fault RULE]...\n"
+        "  SENSOR: [--baud B] [--parity none|even|odd] [--load FILE] [--state FILE]\n"
+        "Each --slave N puts one more sensor on the line (the first --slave names the first\n"
+        "sensor); the sensor options after it, or before the first --slave, belong to that\n"
+        "sensor. --slave, --baud and --parity are its factory settings. Control lines on stdin:\n"
+        "fault RULE, clear, set TABLE ADDR VALUE, frame, line, hangup; 'slave N set ...' or\n"
+        "'slave N frame' address the sensor that listens on N, plain 'set' the first one.\n"
+        "A rule with slave=N hits only the requests to address N.\n",
+        why.c_str());
     std::exit(2);
 }
 
@@ -80,7 +84,9 @@ long number(const std::string &opt, const char *text, long lo, long hi)
 Options parse(int argc, char **argv)
 {
     Options o;
+    bool slaveSeen = false;
     for (int i = 1; i < argc; ++i) {
+        SensorOptions &sensor = o.sensors.back();
         const std::string a = argv[i];
         auto next = [&]() -> const char * {
             if (i + 1 >= argc)
@@ -89,18 +95,25 @@ Options parse(int argc, char **argv)
         };
         if (a == "--link")
             o.link = next();
-        else if (a == "--slave")
-            o.sensor.slave = int(number(a, next(), 1, 247));
-        else if (a == "--baud")
-            o.sensor.baud = int(number(a, next(), 50, 4000000));
-        else if (a == "--parity") {
+        else if (a == "--slave") {
+            const int slave = int(number(a, next(), 1, 247));
+            if (slaveSeen)
+                o.sensors.emplace_back();
+            slaveSeen = true;
+            o.sensors.back().config.slave = slave;
+        } else if (a == "--baud") {
+            const char *text = next();
+            sensor.config.baud = int(number(a, text, 1200, 256000));
+            if (!knownBaud(sensor.config.baud))
+                usage(std::string("a Brisca sensor has no rate of ") + text + " baud");
+        } else if (a == "--parity") {
             const std::string p = next();
             if (p == "none")
-                o.sensor.parity = 'N';
+                sensor.config.parity = 'N';
             else if (p == "even")
-                o.sensor.parity = 'E';
+                sensor.config.parity = 'E';
             else if (p == "odd")
-                o.sensor.parity = 'O';
+                sensor.config.parity = 'O';
             else
                 usage("bad parity: " + p);
         } else if (a == "--pace")
@@ -108,24 +121,24 @@ Options parse(int argc, char **argv)
         else if (a == "--pattern") {
             const std::string p = next();
             if (p == "ramp")
-                o.sensor.pattern = Pattern::Ramp;
+                o.pattern = Pattern::Ramp;
             else if (p == "scene")
-                o.sensor.pattern = Pattern::Scene;
+                o.pattern = Pattern::Scene;
             else
                 usage("bad pattern: " + p);
         } else if (a == "--seed")
-            o.sensor.seed = uint32_t(number(a, next(), 0, 0xFFFFFFFFL));
+            o.seed = uint32_t(number(a, next(), 0, 0xFFFFFFFFL));
         else if (a == "--fps") {
             const char *t = next();
             char *end = nullptr;
             const double f = std::strtod(t, &end);
             if (*end != '\0' || !(f >= 0 && f <= 1000))
                 usage(std::string("bad value for --fps: ") + t);
-            o.sensor.fps = f;
+            o.fps = f;
         } else if (a == "--load")
-            o.load = next();
+            sensor.load = next();
         else if (a == "--state")
-            o.state = next();
+            sensor.state = next();
         else if (a == "--verbose")
             o.verbose = true;
         else if (a == "--fault")
@@ -135,6 +148,12 @@ Options parse(int argc, char **argv)
     }
     if (o.link.empty())
         usage("--link is required");
+    // Each sensor its own scene, the first one the scene of the seed.
+    for (size_t i = 0; i < o.sensors.size(); ++i) {
+        o.sensors[i].config.pattern = o.pattern;
+        o.sensors[i].config.seed = o.seed + uint32_t(i);
+        o.sensors[i].config.fps = o.fps;
+    }
     return o;
 }
 
@@ -143,54 +162,46 @@ class Server
 public:
     explicit Server(const Options &o)
         : m_opt(o)
-        , m_sensor(o.sensor)
-        , m_faults(o.sensor.seed)
-        , m_framer(silenceMs(o.sensor.baud))
+        , m_bus(configs(o), o.seed, o.pace)
     {
-        m_framer.setFrameHandler([this](const std::vector<uint8_t> &f) { onFrame(f); });
-        m_framer.setDropHandler([this](const std::vector<uint8_t> &b) {
+        m_bus.onChange = [this](size_t sensor) {
+            writeState(sensor);
+        };
+        m_bus.onLog = [this](const std::string &line) {
             if (m_opt.verbose)
-                std::fprintf(stderr, "drop %s\n", hex(b).c_str());
-        });
-    }
-
-    static int64_t silenceMs(int baud)
-    {
-        // 3.5 characters; a floor keeps a busy machine from splitting one request.
-        const double t = baud > 19200 ? 1.75 : 3.5 * 11 * 1000.0 / baud;
-        return std::max<int64_t>(10, int64_t(std::ceil(t)));
+                std::fprintf(stderr, "%s\n", line.c_str());
+        };
     }
 
     int run();
 
 private:
+    static std::vector<SensorConfig> configs(const Options &o)
+    {
+        std::vector<SensorConfig> out;
+        for (const SensorOptions &sensor : o.sensors)
+            out.push_back(sensor.config);
+        return out;
+    }
+
+    bool load();
     bool openLine();
-    void onFrame(const std::vector<uint8_t> &frame);
+    void readLine(int64_t now);
     void control(const std::string &line);
-    void writeState();
-    void hangup();
+    void reply(const std::string &text);
+    void writeState(size_t sensor);
     void sessionEvents();
     void restoreSlave();
-    double paceMs(size_t requestBytes, size_t answerBytes) const;
-
-    struct Pending
-    {
-        int64_t due;
-        std::vector<uint8_t> bytes;
-    };
 
     Options m_opt;
-    Sensor m_sensor;
-    FaultSet m_faults;
-    RtuFramer m_framer;
+    Bus m_bus;
     int m_master = -1, m_slaveFd = -1, m_inotify = -1;
     int m_clients = 0; // descriptors of the slave side that others hold open
     std::string m_slavePath;
     termios m_fresh{};
-    std::deque<Pending> m_out;
+    LineSettings m_line;
     std::string m_stdin;
     bool m_stdinOpen = true;
-    bool m_hungUp = false;
     int64_t m_nextFrame = -1;
 };
 
@@ -210,6 +221,7 @@ bool Server::openLine()
     cfmakeraw(&m_fresh);
     m_fresh.c_cflag &= ~(CLOCAL | PARENB | PARODD | CSTOPB);
     tcsetattr(m_slaveFd, TCSANOW, &m_fresh);
+    tcgetattr(m_slaveFd, &m_fresh); // as the pty keeps them, to compare with later
 
     // A client that dies leaves its line settings behind; put fresh ones back whenever a
     // session ends. Our own descriptor stays open for the life of the program and is not
@@ -257,72 +269,49 @@ void Server::sessionEvents()
 
 void Server::restoreSlave()
 {
+    // A client that put back what it found (Qt, libmodbus) needs nothing. Leaving its line
+    // alone also keeps a session that opened meanwhile from losing its settings to us.
+    termios now{};
+    if (tcgetattr(m_slaveFd, &now) == 0 && now.c_iflag == m_fresh.c_iflag &&
+        now.c_oflag == m_fresh.c_oflag && now.c_cflag == m_fresh.c_cflag &&
+        now.c_lflag == m_fresh.c_lflag && cfgetospeed(&now) == cfgetospeed(&m_fresh))
+        return;
     tcflush(m_slaveFd, TCIOFLUSH);
     tcsetattr(m_slaveFd, TCSANOW, &m_fresh);
 }
 
-double Server::paceMs(size_t requestBytes, size_t answerBytes) const
+void Server::writeState(size_t sensor)
 {
-    const int baud = m_opt.sensor.baud;
-    const double silent = baud > 19200 ? 1.75 : 3.5 * 11 * 1000.0 / baud;
-    return double(requestBytes + answerBytes) * 11 * 1000.0 / baud + silent;
-}
-
-void Server::writeState()
-{
-    if (m_opt.state.empty())
+    const std::string &path = m_opt.sensors[sensor].state;
+    if (path.empty())
         return;
-    const std::string tmp = m_opt.state + ".tmp";
+    const std::string tmp = path + ".tmp";
     {
         std::ofstream f(tmp, std::ios::trunc);
-        f << m_sensor.toJson();
+        f << m_bus.sensor(sensor).toJson();
         if (!f)
             return;
     }
-    std::rename(tmp.c_str(), m_opt.state.c_str());
+    std::rename(tmp.c_str(), path.c_str());
 }
 
-void Server::hangup()
+void Server::readLine(int64_t now)
 {
-    m_hungUp = true;
+    uint8_t buf[1024];
+    const ssize_t n = ::read(m_master, buf, sizeof buf);
+    if (n <= 0)
+        return;
+    // The settings the bytes were sent with are the ones the master's port has now.
+    LineSettings line;
+    if (readPtySettings(m_slaveFd, line))
+        m_line = line;
+    m_bus.receive(buf, size_t(n), m_line, now);
 }
 
-void Server::onFrame(const std::vector<uint8_t> &frame)
+void Server::reply(const std::string &text)
 {
-    if (m_hungUp)
-        return;
-    if (m_opt.verbose)
-        std::fprintf(stderr, "rx %s\n", hex(frame).c_str());
-    if (!m_sensor.addressedTo(frame))
-        return;
-    const int64_t now = nowMs();
-    const FaultEffect effect = m_faults.decide(frame);
-    if (effect.hangup) {
-        hangup();
-        return;
-    }
-    if (effect.silent)
-        return;
-    std::vector<uint8_t> answer;
-    if (effect.exceptionCode >= 0) {
-        if (frame[0] != 0)
-            answer = m_sensor.exceptionAnswer(frame, effect.exceptionCode);
-    } else {
-        Sensor::Answer a = m_sensor.handle(frame, now);
-        if (a.changed)
-            writeState();
-        answer = std::move(a.bytes);
-    }
-    if (answer.empty())
-        return;
-    m_faults.apply(effect, answer);
-    double delay = effect.lateMs;
-    if (m_opt.pace)
-        delay += paceMs(frame.size(), answer.size());
-    int64_t due = now + int64_t(std::llround(delay));
-    if (!m_out.empty())
-        due = std::max(due, m_out.back().due);
-    m_out.push_back({due, std::move(answer)});
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
 }
 
 void Server::control(const std::string &line)
@@ -330,62 +319,89 @@ void Server::control(const std::string &line)
     std::istringstream in(line);
     std::string cmd;
     in >> cmd;
+    // "slave N ..." addresses the sensors that listen on N; otherwise "set" goes to the
+    // first sensor and "frame" to all.
+    std::vector<size_t> targets;
+    if (cmd == "slave") {
+        long slave = -1;
+        in >> slave >> cmd;
+        for (size_t i = 0; i < m_bus.size(); ++i) {
+            if (m_bus.sensor(i).slave() == slave)
+                targets.push_back(i);
+        }
+        if (targets.empty())
+            return reply("error no sensor listens on " + std::to_string(slave));
+    } else {
+        for (size_t i = 0; i < (cmd == "set" ? 1 : m_bus.size()); ++i)
+            targets.push_back(i);
+    }
+    const int64_t nowMs = nowUs() / 1000;
     std::string error;
     if (cmd == "fault") {
         std::string rule;
         in >> rule;
-        if (!m_faults.add(rule, error)) {
-            std::printf("error %s\n", error.c_str());
-            std::fflush(stdout);
-            return;
-        }
+        if (!m_bus.faults().add(rule, error))
+            return reply("error " + error);
     } else if (cmd == "clear") {
-        m_faults.clear();
+        m_bus.faults().clear();
     } else if (cmd == "set") {
         std::string table;
         long address = -1, value = -1;
         Sensor::Table t;
         if (!(in >> table >> address >> value) || !Sensor::tableFromName(table, t) || value < 0 ||
-            value > 65535 || !m_sensor.setValue(t, int(address), uint16_t(value), nowMs())) {
-            std::printf("error usage: set coil|discrete|holding|input ADDR VALUE\n");
-            std::fflush(stdout);
-            return;
+            value > 65535 || address < 0 || address >= Sensor::tableSize(t))
+            return reply("error usage: [slave N] set coil|discrete|holding|input ADDR VALUE");
+        for (size_t i : targets) {
+            m_bus.sensor(i).setValue(t, int(address), uint16_t(value), nowMs);
+            writeState(i);
         }
-        writeState();
     } else if (cmd == "hangup") {
-        std::printf("ok\n");
-        std::fflush(stdout);
-        hangup();
+        reply("ok");
+        m_bus.hangup();
         return;
     } else if (cmd == "frame") {
-        m_sensor.takeFrame(nowMs());
+        for (size_t i : targets)
+            m_bus.sensor(i).takeFrame(nowMs);
+    } else if (cmd == "line") {
+        // What a master's port has put on the line, as the sensors read it.
+        LineSettings now;
+        if (!readPtySettings(m_slaveFd, now))
+            return reply("error cannot read the line settings");
+        return reply("ok " + now.text());
     } else if (cmd.empty()) {
         return;
     } else {
-        std::printf("error unknown command: %s\n", cmd.c_str());
-        std::fflush(stdout);
-        return;
+        return reply("error unknown command: " + cmd);
     }
-    std::printf("ok\n");
-    std::fflush(stdout);
+    reply("ok");
+}
+
+bool Server::load()
+{
+    for (size_t i = 0; i < m_opt.sensors.size(); ++i) {
+        const std::string &path = m_opt.sensors[i].load;
+        if (path.empty())
+            continue;
+        std::ifstream f(path);
+        std::stringstream text;
+        text << f.rdbuf();
+        std::string error;
+        if (!f || !m_bus.sensor(i).loadJson(text.str(), error, nowUs() / 1000)) {
+            std::fprintf(stderr, "brisca-sim: cannot load %s: %s\n", path.c_str(),
+                         f ? error.c_str() : "unreadable");
+            return false;
+        }
+    }
+    return true;
 }
 
 int Server::run()
 {
-    if (!m_opt.load.empty()) {
-        std::ifstream f(m_opt.load);
-        std::stringstream text;
-        text << f.rdbuf();
-        std::string error;
-        if (!f || !m_sensor.loadJson(text.str(), error, nowMs())) {
-            std::fprintf(stderr, "brisca-sim: cannot load %s: %s\n", m_opt.load.c_str(),
-                         f ? error.c_str() : "unreadable");
-            return 2;
-        }
-    }
+    if (!load())
+        return 2;
     for (const std::string &rule : m_opt.faults) {
         std::string error;
-        if (!m_faults.add(rule, error)) {
+        if (!m_bus.faults().add(rule, error)) {
             std::fprintf(stderr, "brisca-sim: bad fault %s: %s\n", rule.c_str(), error.c_str());
             return 2;
         }
@@ -400,39 +416,31 @@ int Server::run()
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    const double fps = m_opt.sensor.fps;
+    const double fps = m_opt.fps;
+    const int64_t framePeriodUs = fps > 0 ? int64_t(1e6 / fps) : 0;
     if (fps > 0)
-        m_nextFrame = nowMs() + int64_t(1000.0 / fps);
+        m_nextFrame = nowUs() + framePeriodUs;
 
-    std::printf("ready %s\n", m_opt.link.c_str());
-    std::fflush(stdout);
+    reply("ready " + m_opt.link);
 
-    while (!g_stop && !m_hungUp) {
-        int64_t now = nowMs();
-        int64_t wait = 1000;
-        auto shorten = [&](int64_t ms) {
-            if (ms >= 0)
-                wait = std::min(wait, ms);
-        };
+    while (!g_stop && !m_bus.hungUp()) {
+        int64_t now = nowUs();
+        int64_t wait = 1000000;
+        const int64_t busWait = m_bus.idleFor(now);
+        if (busWait >= 0)
+            wait = std::min(wait, busWait);
         if (m_nextFrame >= 0)
-            shorten(std::max<int64_t>(0, m_nextFrame - now));
-        if (!m_out.empty())
-            shorten(std::max<int64_t>(0, m_out.front().due - now));
-        shorten(m_framer.msUntilSilence(now));
-        shorten(m_sensor.msUntilTick(now));
+            wait = std::min(wait, std::max<int64_t>(0, m_nextFrame - now));
 
         pollfd fds[3] = {
             {m_master, POLLIN, 0}, {m_inotify, POLLIN, 0}, {m_stdinOpen ? 0 : -1, POLLIN, 0}};
-        const int rc = ::poll(fds, 3, int(wait));
+        const timespec timeout{time_t(wait / 1000000), long(wait % 1000000) * 1000};
+        const int rc = ::ppoll(fds, 3, &timeout, nullptr);
         if (rc < 0 && errno != EINTR)
             break;
-        now = nowMs();
-        if (rc > 0 && (fds[0].revents & POLLIN)) {
-            uint8_t buf[1024];
-            const ssize_t n = ::read(m_master, buf, sizeof buf);
-            if (n > 0)
-                m_framer.feed(buf, size_t(n), now);
-        }
+        now = nowUs();
+        if (rc > 0 && (fds[0].revents & POLLIN))
+            readLine(now);
         if (rc > 0 && (fds[1].revents & POLLIN))
             sessionEvents();
         if (rc > 0 && (fds[2].revents & (POLLIN | POLLHUP))) {
@@ -443,34 +451,31 @@ int Server::run()
             } else {
                 m_stdin.append(buf, size_t(n));
                 size_t nl;
-                while ((nl = m_stdin.find('\n')) != std::string::npos && !m_hungUp) {
+                while ((nl = m_stdin.find('\n')) != std::string::npos && !m_bus.hungUp()) {
                     control(m_stdin.substr(0, nl));
                     m_stdin.erase(0, nl + 1);
                 }
             }
         }
-        m_framer.checkSilence(now);
-        m_sensor.tick(now);
+        m_bus.advance(now);
         if (m_nextFrame >= 0 && now >= m_nextFrame) {
-            m_sensor.takeFrame(now);
-            m_nextFrame = std::max(m_nextFrame + int64_t(1000.0 / fps), now);
+            for (size_t i = 0; i < m_bus.size(); ++i)
+                m_bus.sensor(i).takeFrame(now / 1000);
+            m_nextFrame = std::max(m_nextFrame + framePeriodUs, now);
         }
-        while (!m_hungUp && !m_out.empty() && m_out.front().due <= now) {
-            const std::vector<uint8_t> &bytes = m_out.front().bytes;
+        std::vector<uint8_t> bytes;
+        while (m_bus.takeAnswer(now, bytes)) {
             if (m_opt.verbose)
-                std::fprintf(stderr, "tx %s\n", hex(bytes).c_str());
+                std::fprintf(stderr, "tx %s\n", Bus::hex(bytes).c_str());
             const ssize_t n = ::write(m_master, bytes.data(), bytes.size());
             (void)n;
-            m_out.pop_front();
         }
     }
 
     ::close(m_master);
     ::unlink(m_opt.link.c_str());
-    if (m_hungUp) {
-        std::printf("hangup\n");
-        std::fflush(stdout);
-    }
+    if (m_bus.hungUp())
+        reply("hangup");
     ::close(m_slaveFd);
     return 0;
 }

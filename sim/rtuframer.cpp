@@ -1,5 +1,8 @@
 #include "rtuframer.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace BriscaSim {
 
 uint16_t crc16(const uint8_t *data, size_t length)
@@ -29,6 +32,12 @@ void appendCrc(std::vector<uint8_t> &frame)
     frame.push_back(static_cast<uint8_t>(crc >> 8));
 }
 
+int64_t frameSilenceUs(int baud)
+{
+    const double us = baud > 19200 ? 1750.0 : baud > 0 ? 3.5 * 11 * 1e6 / baud : 0.0;
+    return std::max(SilenceFloorUs, int64_t(std::ceil(us)));
+}
+
 long RtuFramer::expectedLength(const std::vector<uint8_t> &buffer)
 {
     if (buffer.size() < 2)
@@ -53,68 +62,51 @@ long RtuFramer::expectedLength(const std::vector<uint8_t> &buffer)
     }
 }
 
-void RtuFramer::feed(const uint8_t *data, size_t length, int64_t nowMs)
+void RtuFramer::feed(const uint8_t *data, size_t length, int64_t now)
 {
     if (length == 0)
         return;
-    // A gap before these bytes ends whatever came earlier.
-    if (!m_buffer.empty() && nowMs - m_lastByteMs >= m_silenceMs)
-        checkSilence(nowMs);
-    m_lastByteMs = nowMs;
+    checkSilence(now);
+    m_active = true;
+    m_lastByte = now;
+    if (m_overflow)
+        return;
     m_buffer.insert(m_buffer.end(), data, data + length);
-    extract();
-}
-
-void RtuFramer::extract()
-{
-    while (!m_discarding && !m_buffer.empty()) {
-        const long need = expectedLength(m_buffer);
-        if (need == 0 || need < 0 || m_buffer.size() < static_cast<size_t>(need)) {
-            if (m_buffer.size() > MaxFrame)
-                m_discarding = true;
-            return;
-        }
-        if (!crcValid(m_buffer.data(), static_cast<size_t>(need))) {
-            m_discarding = true;
-            return;
-        }
-        std::vector<uint8_t> frame(m_buffer.begin(), m_buffer.begin() + need);
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + need);
-        if (m_onFrame)
-            m_onFrame(frame);
+    // Nothing this long is a request; what follows until the next silence is lost with it.
+    if (m_buffer.size() > MaxFrame) {
+        m_overflow = true;
+        m_buffer.resize(MaxFrame + 1);
     }
 }
 
-void RtuFramer::drop()
+void RtuFramer::checkSilence(int64_t now)
 {
-    if (m_onDrop && !m_buffer.empty())
-        m_onDrop(m_buffer);
-    m_buffer.clear();
+    if (m_active && now - m_lastByte >= m_silence)
+        close();
 }
 
-void RtuFramer::checkSilence(int64_t nowMs)
+void RtuFramer::close()
 {
-    if (m_buffer.empty() || nowMs - m_lastByteMs < m_silenceMs)
-        return;
-    const bool wholeFrame = !m_discarding && m_buffer.size() <= MaxFrame &&
-                            expectedLength(m_buffer) < 0 &&
-                            crcValid(m_buffer.data(), m_buffer.size());
-    m_discarding = false;
-    if (wholeFrame) {
-        std::vector<uint8_t> frame;
-        frame.swap(m_buffer);
+    std::vector<uint8_t> bytes;
+    bytes.swap(m_buffer);
+    const long need = expectedLength(bytes);
+    const bool whole = !m_overflow && bytes.size() >= 4 && crcValid(bytes.data(), bytes.size()) &&
+                       (need < 0 || size_t(need) == bytes.size());
+    m_active = false;
+    m_overflow = false;
+    if (whole) {
         if (m_onFrame)
-            m_onFrame(frame);
-        return;
+            m_onFrame(bytes);
+    } else if (m_onDrop) {
+        m_onDrop(bytes);
     }
-    drop();
 }
 
-int64_t RtuFramer::msUntilSilence(int64_t nowMs) const
+int64_t RtuFramer::untilSilence(int64_t now) const
 {
-    if (m_buffer.empty())
+    if (!m_active)
         return -1;
-    const int64_t left = m_lastByteMs + m_silenceMs - nowMs;
+    const int64_t left = m_lastByte + m_silence - now;
     return left > 0 ? left : 0;
 }
 

@@ -17,9 +17,6 @@ namespace BriscaSim {
 
 namespace {
 
-constexpr int BaudTable[] = {1200,  2400,  4800,  9600,   14400,  19200, 28800,
-                             38400, 56000, 57600, 115200, 128000, 256000};
-
 bool isWriteFunction(uint8_t function)
 {
     return function == 0x05 || function == 0x06 || function == 0x0F || function == 0x10;
@@ -31,17 +28,6 @@ uint16_t word(const std::vector<uint8_t> &frame, size_t at)
 }
 
 } // namespace
-
-uint16_t serialSettingsCode(int baud, char parity)
-{
-    int index = 0;
-    for (int i = 0; i < int(sizeof BaudTable / sizeof BaudTable[0]); ++i) {
-        if (BaudTable[i] == baud)
-            index = i;
-    }
-    const int parityCode = parity == 'O' ? 1 : parity == 'E' ? 2 : 0;
-    return static_cast<uint16_t>(index * 4 + parityCode);
-}
 
 Sensor::Sensor(const SensorConfig &config)
     : m_config(config)
@@ -116,6 +102,12 @@ void Sensor::factoryReset(int64_t nowMs)
 bool Sensor::addressedTo(const std::vector<uint8_t> &frame) const
 {
     return !frame.empty() && (frame[0] == m_slave || frame[0] == 0);
+}
+
+bool Sensor::hears(const LineSettings &line) const
+{
+    LineSettings own;
+    return settingsFromCode(m_map->tab_registers[HoldSerial], own) && BriscaSim::hears(own, line);
 }
 
 bool Sensor::holdingValueValid(int address, uint16_t value)

@@ -9,6 +9,8 @@
 
 #include <modbus.h>
 
+#include "linesettings.h"
+
 namespace BriscaSim {
 
 enum class Pattern
@@ -61,6 +63,7 @@ enum Holding
     HoldTemperatureChoice = 13,
 };
 
+// A sensor as it left the factory; a factory reset brings back its address and line.
 struct SensorConfig
 {
     int slave = 1;
@@ -70,9 +73,6 @@ struct SensorConfig
     uint32_t seed = 1;
     double fps = 8.0;
 };
-
-// Serial settings code of holding register 1 for a line setting.
-uint16_t serialSettingsCode(int baud, char parity);
 
 using Frame = std::array<uint16_t, FramePixels>;
 
@@ -101,6 +101,9 @@ public:
 
     int slave() const { return m_slave; }
     bool addressedTo(const std::vector<uint8_t> &frame) const;
+    // Whether the sensor makes sense of characters sent with `line`: it listens with the
+    // settings its holding register 1 holds, and hears nothing when that holds no setting.
+    bool hears(const LineSettings &line) const;
 
     // A new thermal frame, and everything derived from it.
     void takeFrame(int64_t nowMs);

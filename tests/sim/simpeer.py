@@ -1,200 +1,78 @@
-"""Drives brisca-sim from outside over its pty: mbpoll (any parity), pymodbus (parity none:
-pyserial refuses parity on a pty) and a raw pyserial line for the bytes a Modbus client
-hides. Every test module calls main(), which takes `--sim PATH` off the command line."""
+"""Drives brisca-sim from outside with Modbus masters that were not written here: mbpoll
+(libmodbus), Debian's pymodbus and a raw pyserial line for the bytes a Modbus client hides.
 
+A table is a list of cases: a name, the sensors on the line (brisca-sim arguments), the
+exchanges in order (a request and the answer a real sensor gives) and optionally the masters
+it is for. run_table() runs it through the master named by --master; requests that master
+cannot make (raw bytes, rates it does not know, broadcasts) go through the raw line."""
+
+import collections
 import os
 import queue
 import re
+import select
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 import types
 import unittest
 
-# Debian's pymodbus imports its asyncio serial transport at module level even for the
-# synchronous client, and that package is only recommended. The tests use the synchronous
-# client alone, so a missing transport is replaced by one that cannot be used.
+# Debian's pymodbus imports its asyncio serial transport even for the synchronous client,
+# and that package is only recommended.
 try:
     import serial_asyncio  # noqa: F401
 except ImportError:
-    _placeholder = types.ModuleType("serial_asyncio")
-
-    async def _no_async_serial(*_args, **_kwargs):
-        raise RuntimeError("serial_asyncio is not installed")
-
-    _placeholder.create_serial_connection = _no_async_serial
-    sys.modules["serial_asyncio"] = _placeholder
+    sys.modules["serial_asyncio"] = types.ModuleType("serial_asyncio")
+    sys.modules["serial_asyncio"].create_serial_connection = None  # never used here
 
 import serial  # noqa: E402
 from pymodbus.client import ModbusSerialClient  # noqa: E402
 from pymodbus.utilities import computeCRC  # noqa: E402
 
-SIM = None  # path of brisca-sim, set by main()
+SIM, MASTER = None, "raw"
+Line = collections.namedtuple("Line", "baud parity stopbits")
 
 
-def deadline_loop(seconds, step=0.02):
-    """Yields until `seconds` have passed, pausing `step` between rounds: for polling."""
-    end = time.monotonic() + seconds
-    while True:
-        yield
-        if time.monotonic() >= end:
-            return
-        time.sleep(step)
+def line(baud=19200, parity="E", stopbits=None):
+    """A master's port: two stop bits without parity and one with, as the client sets it."""
+    return Line(baud, parity, stopbits or (2 if parity == "N" else 1))
 
 
-def wait_until(predicate, seconds=5.0):
-    for _ in deadline_loop(seconds):
-        if predicate():
-            return True
-    return False
+EVEN = line()
+Read = collections.namedtuple("Read", "table start count slave line", defaults=(1, EVEN))
+Write = collections.namedtuple("Write", "table start values slave line", defaults=(1, EVEN))
+Raw = collections.namedtuple("Raw", "parts line", defaults=(EVEN,))  # bytes, or bytes and pauses
+Ctl = collections.namedtuple("Ctl", "text")  # a control line; its answer: the reply
+
+# Answers as the masters report them; a list is the values read.
+SILENT, OK = ("silent",), ("ok",)
+FAILED = ("failed",)  # something that answers nothing; expected: any failure
 
 
-class Sim:
-    """One brisca-sim process on a link of its own under a fresh temporary directory."""
-
-    def __init__(self, *args, parity=None, link=None, expect_ready=True):
-        self.dir = tempfile.mkdtemp(prefix="brisca-simtest-")
-        self.link = link or os.path.join(self.dir, "tty")
-        self.stderr_path = os.path.join(self.dir, "stderr")
-        self._stderr = open(self.stderr_path, "w")
-        cmd = [SIM, "--link", self.link]
-        if parity:
-            cmd += ["--parity", parity]
-        cmd += [str(a) for a in args]
-        self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=self._stderr, text=True, bufsize=1)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read_stdout, daemon=True).start()
-        line = self.next_line(10) if expect_ready else None
-        if expect_ready and line != "ready " + self.link:
-            self.close()
-            raise AssertionError("not ready: %r, stderr: %s" % (line, self.stderr()))
-
-    def _read_stdout(self):
-        for line in self.proc.stdout:
-            self.lines.put(line.rstrip("\n"))
-        self.lines.put(None)
-
-    def next_line(self, timeout=5.0):
-        """The next stdout line, None at end of output or when nothing came in time."""
-        try:
-            return self.lines.get(timeout=timeout)
-        except queue.Empty:
-            return None
-
-    def command(self, line):
-        """Writes one control line and returns the simulator's reply line."""
-        self.proc.stdin.write(line + "\n")
-        self.proc.stdin.flush()
-        return self.next_line()
-
-    def stderr(self):
-        self._stderr.flush()
-        with open(self.stderr_path) as f:
-            return f.read()
-
-    def signal(self, sig):
-        self.proc.send_signal(sig)
-
-    def wait(self, timeout=10):
-        return self.proc.wait(timeout=timeout)
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        for stream in (self.proc.stdin, self.proc.stdout, self._stderr):
-            try:
-                stream.close()
-            except OSError:
-                pass
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
+def Exc(code):
+    return ("exception", code)
 
 
-MBPOLL_TYPES = {"coil": "0", "discrete": "1", "input": "3", "holding": "4"}
-_MBPOLL_VALUE = re.compile(r"^\[(\d+)\]:\s+(\d+)(?: \(-\d+\))?\s*$")  # "65535 (-1)" above 32767
+def Bad(kind):
+    """A damaged answer: "crc", "slave" (from another address), "short", "stray" (bytes
+    before it)."""
+    return ("bad", kind)
 
 
-class MbpollResult:
-    def __init__(self, rc, values, error):
-        self.rc = rc
-        self.values = values  # protocol address -> value
-        self.error = error  # what mbpoll printed on stderr
-
-    def block(self, start, count):
-        return [self.values[a] for a in range(start, start + count)]
+def Late(values):
+    return ("late", values)  # nothing within the timeout; the answer comes after
 
 
-def mbpoll(link, table, start, count=1, write=None, slave=1, baud=19200, parity="even",
-           timeout=0.5):
-    """Runs mbpoll once; addresses are protocol (0-based) addresses."""
-    cmd = ["mbpoll", "-m", "rtu", "-0", "-1", "-a", str(slave), "-b", str(baud),
-           "-P", parity, "-t", MBPOLL_TYPES[table], "-r", str(start), "-o", str(timeout)]
-    if write is None:
-        cmd += ["-c", str(count), link]
-    else:
-        cmd += [link] + [str(v) for v in write]
-    done = subprocess.run(cmd, capture_output=True, text=True, timeout=30)
-    values = {}
-    for line in done.stdout.splitlines():
-        m = _MBPOLL_VALUE.match(line)
-        if m:
-            values[int(m.group(1))] = int(m.group(2))
-    return MbpollResult(done.returncode, values, done.stderr.strip())
-
-
-def pymodbus_client(link):
-    """A connected pymodbus RTU master; no retries, so every fault shows as it is."""
-    client = ModbusSerialClient(port=link, baudrate=19200, parity="N", stopbits=2,
-                                timeout=1, retries=0, retry_on_empty=False)
-    if not client.connect():
-        raise AssertionError("pymodbus cannot open " + link)
-    return client
-
-
-def read_block(client, table, start, count, slave=1):
-    """Reads one block with pymodbus; returns the list of values or raises on any error."""
-    call = {"coil": client.read_coils, "discrete": client.read_discrete_inputs,
-            "holding": client.read_holding_registers, "input": client.read_input_registers}
-    reply = call[table](start, count, slave=slave)
-    if reply.isError():
-        raise AssertionError("read %s %d+%d failed: %s" % (table, start, count, reply))
-    if table in ("coil", "discrete"):
-        return [int(b) for b in reply.bits[:count]]
-    return list(reply.registers)
-
-
-def read_inputs(client, start, count, slave=1):
-    """Input registers start..start+count-1 in reads of at most 125."""
-    return [v for a in range(start, start + count, 125)
-            for v in read_block(client, "input", a, min(125, start + count - a), slave)]
-
-
-def read_frame(client, slave=1):
-    return read_inputs(client, 281, 1024, slave)
-
-
-def exception_code(reply):
-    """The exception code of a pymodbus reply, None when it is a normal answer."""
-    return getattr(reply, "exception_code", None) if reply.isError() else None
+def Eventually(values):
+    return ("eventually", values)  # asked again until it is this
 
 
 def rtu(slave, pdu):
-    """A complete RTU frame: address, PDU and the CRC as pymodbus computes it."""
     body = bytes([slave]) + bytes(pdu)
     return body + struct.pack(">H", computeCRC(body))
 
@@ -207,52 +85,253 @@ def pdu(function, *words):
     return bytes([function]) + b"".join(struct.pack(">H", w) for w in words)
 
 
-class RawLine:
-    """The pty opened with pyserial, for bytes that no Modbus client would show."""
+def encode(req):
+    if isinstance(req, Read):
+        return rtu(req.slave, pdu("_cdhi".index(req.table[0]), req.start, req.count))
+    v = req.values
+    if req.table == "coil":
+        if len(v) == 1:
+            return rtu(req.slave, pdu(5, req.start, 0xFF00 if v[0] else 0))
+        bits = bytes(sum(b << i for i, b in enumerate(v[k:k + 8])) for k in range(0, len(v), 8))
+        return rtu(req.slave, pdu(15, req.start, len(v)) + bytes([len(bits)]) + bits)
+    if len(v) == 1:
+        return rtu(req.slave, pdu(6, req.start, v[0]))
+    return rtu(req.slave, pdu(16, req.start, len(v)) + bytes([2 * len(v)]) + pdu(0, *v)[1:])
+
+
+def answer_length(data):
+    """Length of the answer `data` starts, None while it cannot tell."""
+    if len(data) < 3:
+        return None
+    return 5 if data[1] & 0x80 else 5 + data[2] if data[1] <= 4 else 8
+
+
+def decode(req, data):
+    if not data:
+        return SILENT
+    if not crc_ok(data):
+        if any(crc_ok(data[i:]) and data[i] == req.slave for i in range(1, len(data) - 3)):
+            return Bad("stray")
+        return Bad("short" if len(data) < (answer_length(data) or 5) else "crc")
+    if data[0] != req.slave:
+        return Bad("slave")
+    if data[1] & 0x80:
+        return Exc(data[2])
+    if isinstance(req, Write):
+        return OK if data[:6] == encode(req)[:6] and len(data) == 8 else FAILED
+    if req.table in ("coil", "discrete"):
+        return [(data[3 + i // 8] >> (i % 8)) & 1 for i in range(req.count)]
+    return list(struct.unpack(">%dH" % req.count, data[3:-2]))
+
+
+def wait_fresh(link):
+    """Waits until the sensor has put fresh settings back after the last session: a pty
+    refuses even or odd parity to a port the last one left configured."""
+    for _ in range(1000):
+        fd = os.open(link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        clocal = termios.tcgetattr(fd)[2] & termios.CLOCAL
+        os.close(fd)
+        if not clocal:
+            return
+        time.sleep(0.005)
+
+
+class RawMaster:
+    name = "raw"
 
     def __init__(self, link):
-        self.port = serial.Serial(link, baudrate=19200, parity=serial.PARITY_NONE,
-                                  stopbits=serial.STOPBITS_TWO, timeout=0)
+        self.link, self.port, self.line = link, None, None
 
-    def send(self, data):
+    def open(self, settings):
+        if self.port is None or self.line != settings:
+            self.close()
+            wait_fresh(self.link)
+            self.port = serial.Serial(self.link, baudrate=settings.baud, parity=settings.parity,
+                                      stopbits=settings.stopbits, timeout=0)
+            self.line = settings
+
+    def send(self, parts, settings):
+        self.open(settings)
         self.port.reset_input_buffer()
-        self.port.write(data)
-        self.port.flush()
+        for part in parts if isinstance(parts, list) else [parts]:
+            if isinstance(part, bytes):
+                self.port.write(part)
+            else:
+                time.sleep(part)
 
-    def receive(self, first_timeout=1.0, quiet=0.2, expect=None):
-        """Bytes of one answer: waits up to first_timeout for the first byte, then reads
-        until `expect` bytes are in or the line has been quiet for `quiet` seconds."""
-        self.port.timeout = first_timeout
-        data = self.port.read(1)
-        if not data:
-            return b""
-        self.port.timeout = quiet
-        while expect is None or len(data) < expect:
-            more = self.port.read(expect - len(data) if expect else 4096)
-            if not more:
-                break
+    def receive(self, timeout):
+        """One answer: up to `timeout` for its first byte, then until it is whole or the line
+        has been quiet for 50 ms. It waits with select: setting the port's timeout would
+        configure it again, which a pty refuses with parity."""
+        data, deadline = b"", time.monotonic() + timeout
+        while True:
+            wait = 0.05 if data else max(0.0, deadline - time.monotonic())
+            more = self.port.read(256) if select.select([self.port], [], [], wait)[0] else b""
             data += more
-        return data
-
-    def exchange(self, frame, **kw):
-        self.send(frame)
-        return self.receive(**kw)
-
-    def exchange_until(self, frame, suffix, timeout=5.0):
-        """Sends `frame` and reads until what came in ends with `suffix`; None if it never
-        does. A request followed by a harmless one whose answer is known shows exactly what
-        the first got back, an empty answer included, without waiting for a timeout."""
-        self.send(frame)
-        data = b""
-        self.port.timeout = 0.05
-        for _ in deadline_loop(timeout, step=0):
-            data += self.port.read(4096)
-            if data.endswith(suffix):
+            if not more or (answer_length(data) or 1e9) <= len(data):
                 return data
-        return None
+
+    def request(self, req, timeout):
+        if isinstance(req, Raw):
+            self.send(req.parts, req.line)
+            return self.receive(timeout) or SILENT
+        self.send(encode(req), req.line)
+        return decode(req, self.receive(timeout))
+
+    def can(self, req):
+        return True
+
+    def coarse(self, expected):
+        return expected
 
     def close(self):
-        self.port.close()
+        if self.port:
+            self.port.close()
+        self.port = None
+
+
+class Mbpoll:
+    name = "mbpoll"
+    # libmodbus's texts for the answers it tells apart
+    ERRORS = [("Illegal function", Exc(1)), ("Illegal data address", Exc(2)),
+              ("Illegal data value", Exc(3)), ("Slave device or server failure", Exc(4)),
+              ("Slave device or server is busy", Exc(6)),
+              ("Target device failed to respond", Exc(11)), ("Connection timed out", SILENT),
+              ("Invalid CRC", Bad("crc")), ("Response not from requested slave", Bad("slave"))]
+    RATES = (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200)  # those with a B constant
+
+    def __init__(self, link):
+        self.link = link
+
+    def can(self, req):
+        return (req.slave >= 1 and req.line.baud in self.RATES and
+                (isinstance(req, Write) or req.count <= 125))
+
+    def coarse(self, expected):
+        if expected[0] == "exception" and expected not in [e for _, e in self.ERRORS]:
+            return FAILED
+        # It waits for the rest of a cut answer, and gives up at the first stray byte.
+        if expected[0] == "bad":
+            return {Bad("short"): SILENT, Bad("stray"): FAILED}.get(expected, expected)
+        return expected
+
+    def request(self, req, timeout):
+        p = req.line
+        cmd = ["mbpoll", "-m", "rtu", "-0", "-1", "-a", req.slave, "-b", p.baud, "-s", p.stopbits,
+               "-P", {"N": "none", "E": "even", "O": "odd"}[p.parity], "-o", min(timeout, 10),
+               "-t", "0134"["cdih".index(req.table[0])], "-r", req.start]
+        cmd += ["-c", req.count, self.link] if isinstance(req, Read) else [self.link] + req.values
+        done = subprocess.run([str(a) for a in cmd], capture_output=True, text=True, timeout=30)
+        if done.returncode:
+            return next((e for text, e in self.ERRORS if text in done.stderr), FAILED)
+        if isinstance(req, Write):
+            return OK
+        values = {int(a): int(v) for a, v in
+                  re.findall(r"^\[(\d+)\]:\s+(\d+)", done.stdout, re.MULTILINE)}
+        return [values.get(a) for a in range(req.start, req.start + req.count)]
+
+    def close(self):
+        pass
+
+
+class Pymodbus:
+    name = "pymodbus"
+
+    def __init__(self, link):
+        self.link, self.client, self.line = link, None, None
+
+    def can(self, req):
+        return True
+
+    def coarse(self, expected):
+        # It does not say what is wrong with a damaged answer, and once a slave has failed to
+        # answer it no longer tells silence from one either.
+        return FAILED if expected[0] in ("bad", "silent") else expected
+
+    def request(self, req, timeout):
+        if self.client is None or self.line != req.line:
+            self.close()
+            # Not strict: its extra configuration of the port is refused with parity.
+            self.client = ModbusSerialClient(port=self.link, baudrate=req.line.baud,
+                                             parity=req.line.parity, stopbits=req.line.stopbits,
+                                             retries=0, retry_on_empty=False, strict=False)
+            self.line = req.line
+        c = self.client
+        if not c.socket:  # new, or closed by pymodbus after a failure
+            wait_fresh(self.link)
+        c.params.timeout = timeout  # the constructor keeps whole seconds only
+        if not c.connect():
+            raise AssertionError("pymodbus cannot open " + self.link)
+        c.socket._timeout = timeout  # its setter would configure the port again
+        one = len(getattr(req, "values", ())) == 1
+        call = {("coil", Read): c.read_coils, ("discrete", Read): c.read_discrete_inputs,
+                ("holding", Read): c.read_holding_registers, ("input", Read): c.read_input_registers,
+                ("coil", Write): c.write_coil if one else c.write_coils,
+                ("holding", Write): c.write_register if one else c.write_registers}
+        arg = req.count if isinstance(req, Read) else req.values[0] if one else req.values
+        reply = call[req.table, type(req)](req.start, arg, slave=req.slave)
+        if hasattr(reply, "exception_code"):
+            return Exc(reply.exception_code)
+        if reply.isError():
+            return SILENT if "(0 received)" in str(reply) else FAILED
+        if isinstance(req, Write):
+            return OK if reply.address == req.start else FAILED
+        if req.table in ("coil", "discrete"):
+            return [int(b) for b in reply.bits[:req.count]]
+        return list(reply.registers)
+
+    def close(self):
+        if self.client:
+            self.client.close()
+        self.client = None
+
+
+MASTERS = {m.name: m for m in (RawMaster, Mbpoll, Pymodbus)}
+
+
+class Sim:
+    """One brisca-sim process on a link of its own in a fresh temporary folder."""
+
+    def __init__(self, *args, link=None, expect_ready=True):
+        self.dir = tempfile.mkdtemp(prefix="brisca-simtest-")
+        self.link = link or os.path.join(self.dir, "tty")
+        self.log = open(os.path.join(self.dir, "stderr"), "a+")
+        self.proc = subprocess.Popen([SIM, "--link", self.link] + [str(a) for a in args],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=self.log, text=True, bufsize=1)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read_stdout, daemon=True).start()
+        if expect_ready and self.next_line(10) != "ready " + self.link:
+            self.close()
+            raise AssertionError("not ready: " + self.stderr())
+
+    def _read_stdout(self):
+        for text in self.proc.stdout:
+            self.lines.put(text.rstrip("\n"))
+        self.lines.put(None)
+
+    def next_line(self, timeout=5.0):
+        try:
+            return self.lines.get(timeout=timeout)
+        except queue.Empty:
+            return None
+
+    def command(self, text):
+        self.proc.stdin.write(text + "\n")
+        self.proc.stdin.flush()
+        return self.next_line()
+
+    def stderr(self):
+        self.log.seek(0)
+        return self.log.read()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(10)
+        self.proc.stdin.close()
+        self.log.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
     def __enter__(self):
         return self
@@ -261,18 +340,91 @@ class RawLine:
         self.close()
 
 
+# How long a master waits for an answer that should come, and for one that should not: a
+# pty carries an answer within milliseconds.
+ANSWER_TIMEOUT, SILENCE_TIMEOUT = 3.0, 0.1
+
+
+def run_table(test, cases, checks=None):
+    """Runs the cases meant for this run's master, one subtest per exchange (a case of raw
+    bytes alone runs on the raw line only). `checks` adds
+    exchanges of a table's own: type -> function(run, request, expected)."""
+    for name, args, steps, *masters in cases:
+        if MASTER not in (masters[0] if masters else MASTERS) or os.environ.get(
+                "BRISCA_SIM_CASE", name) not in name:
+            continue
+        if MASTER != "raw" and all(isinstance(req, (Raw, Ctl)) for req, _ in steps):
+            continue  # nothing for this master to ask
+        with Sim("--verbose", *args) as sim:
+            run = Exchanges(test, sim)
+            try:
+                for number, (req, expected) in enumerate(steps):
+                    with test.subTest(name, step=number):
+                        try:
+                            (checks or {}).get(type(req), Exchanges.step)(run, req, expected)
+                        except Exception:
+                            print(sim.stderr()[-600:], file=sys.stderr)  # what it heard last
+                            raise
+            finally:
+                run.master.close()
+                run.raw.close()
+
+
+class Exchanges:
+    """The exchanges of one case through one master, with the raw line beside it."""
+
+    def __init__(self, test, sim):
+        self.test, self.sim = test, sim
+        self.master = MASTERS[MASTER](sim.link)
+        self.raw = self.master if MASTER == "raw" else RawMaster(sim.link)
+
+    def through(self, req):
+        """The master if it can make the request, else the raw line; the other one lets go of
+        the line."""
+        use = self.master if not isinstance(req, Raw) and self.master.can(req) else self.raw
+        (self.raw if use is self.master else self.master).close()
+        return use
+
+    def ask(self, req, timeout=ANSWER_TIMEOUT):
+        return self.through(req).request(req, timeout)
+
+    def step(self, req, expected):
+        t = self.test
+        if isinstance(req, Ctl):
+            got = self.sim.command(req.text)
+            return t.assertTrue(got == expected or got.startswith(expected + " "), got)
+        if expected[0] == "eventually":
+            return t.assertTrue(any(self.ask(req) == expected[1] or time.sleep(0.05)
+                                    for _ in range(100)), "never %s" % (expected[1],))
+        master = self.through(req)
+        want = master.coarse(expected)
+        # A master that cannot tell silence from a failure need not wait long for either.
+        quiet = want in (SILENT, FAILED) or expected[0] == "late"
+        got = master.request(req, SILENCE_TIMEOUT if quiet else ANSWER_TIMEOUT)
+        if expected[0] == "late":
+            t.assertEqual(got, SILENT, "answered before its time")
+            if master is self.raw:  # only the raw line listens without asking
+                t.assertEqual(decode(req, self.raw.receive(5)), expected[1])
+            return
+        if master is self.master and got[0] in ("bad", "failed") and MASTER == "mbpoll":
+            # It gave up on the answer; the raw line takes away whatever is left of it.
+            self.ask(Raw([], req.line), 0.1)
+        if want == FAILED:
+            t.assertIn(got[0], ("silent", "bad", "failed"), req)
+        else:
+            t.assertEqual(got, want, req)
+
+
 def main():
-    global SIM
     argv = list(sys.argv)
-    if "--sim" in argv:
-        i = argv.index("--sim")
-        SIM = argv[i + 1]
-        del argv[i:i + 2]
-    SIM = SIM or os.environ.get("BRISCA_SIM")
-    if not SIM or not os.access(SIM, os.X_OK):
-        sys.exit("usage: %s --sim PATH-TO-brisca-sim [unittest options]" % argv[0])
+    for option in ("--sim", "--master"):
+        if option in argv:
+            i = argv.index(option)
+            globals()[option[2:].upper()] = argv[i + 1]
+            del argv[i:i + 2]
+    if not SIM or not os.access(SIM, os.X_OK) or MASTER not in MASTERS:
+        sys.exit("usage: %s --sim PATH-TO-brisca-sim [--master raw|mbpoll|pymodbus]" % argv[0])
     if shutil.which("mbpoll") is None:
         sys.exit("mbpoll is not installed")
     # ctest reads the output of a failing test; keep the unittest report in it.
     unittest.main(argv=argv, verbosity=2)
-

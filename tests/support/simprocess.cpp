@@ -118,14 +118,24 @@ QVector<int> SimProcess::stateArray(const QString &table) const
 
 bool SimProcess::command(const QByteArray &line, int timeoutMs)
 {
+    return !query(line, timeoutMs).isNull();
+}
+
+QString SimProcess::query(const QByteArray &line, int timeoutMs)
+{
     if (!isRunning())
-        return false;
+        return {};
     const int before = m_stdoutLines.size();
     m_process.write(line + '\n');
     QDeadlineTimer deadline(timeoutMs);
     while (m_stdoutLines.size() == before && isRunning() && !deadline.hasExpired())
         QTest::qWait(5);
-    return m_stdoutLines.size() > before && m_stdoutLines.at(before).startsWith("ok");
+    if (m_stdoutLines.size() <= before)
+        return {};
+    const QByteArray reply = m_stdoutLines.at(before);
+    if (reply == "ok")
+        return QStringLiteral("");
+    return reply.startsWith("ok ") ? QString::fromLatin1(reply.mid(3)) : QString();
 }
 
 QStringList SimProcess::received() const
