@@ -4,6 +4,9 @@
 #include "about.h"
 #include "briscadevice.h"
 #include "briscaregisters.h"
+#include "connectfailure.h"
+#include "connectionpage.h"
+#include "linkstatisticswidget.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -29,6 +32,9 @@ MainWindow::MainWindow(QWidget *parent)
     // setupUi connects the on_<object>_<signal> handlers as its very last step, so none of
     // them runs while the form is being built. Nothing else happens until Connect.
     ui->setupUi(this);
+    // The port list, Find sensors and the remembered connection; the traffic of the link.
+    new ConnectionPage(this, ui);
+    new LinkStatisticsWidget(this, ui);
 }
 
 MainWindow::~MainWindow()
@@ -116,12 +122,17 @@ void MainWindow::on_pushButton_connect_clicked()
     ui->statusbar->clearMessage();
     if (device->state() == QModbusDevice::ConnectedState)
         return;
+    const QString port = ui->lineEdit_portname->text();
+    // An empty name would open the folder /dev/ and fail with "Is a directory".
+    if (port.trimmed().isEmpty()) {
+        ui->statusbar->showMessage(ConnectFailure::noPortText(), StatusTimeoutMs);
+        return;
+    }
 
     // The serial port's parity codes skip 1 (there is no "parity 1"), hence the shift.
     const int parity = parityIndex > 0 ? parityIndex + 1 : QSerialPort::NoParity;
     const int stopBits = parityIndex == 0 ? QSerialPort::TwoStop : QSerialPort::OneStop;
-    device->setConnectionParameter(QModbusDevice::SerialPortNameParameter,
-                                   ui->lineEdit_portname->text());
+    device->setConnectionParameter(QModbusDevice::SerialPortNameParameter, port);
     device->setConnectionParameter(QModbusDevice::SerialParityParameter, parity);
     device->setConnectionParameter(QModbusDevice::SerialBaudRateParameter,
                                    ui->comboBox_baudrate->currentText().toInt(nullptr, 10));
@@ -131,7 +142,12 @@ void MainWindow::on_pushButton_connect_clicked()
     device->setNumberOfRetries(0);
 
     if (!device->connectDevice()) {
-        ui->statusbar->showMessage(tr("Connect failed: ") + device->errorString(), StatusTimeoutMs);
+        // The device keeps only the text; the port it opened with knows what went wrong.
+        const QSerialPort *const serial = device->findChild<QSerialPort *>();
+        ui->statusbar->showMessage(
+            ConnectFailure::text(port, serial ? serial->error() : QSerialPort::UnknownError,
+                                 device->errorString()),
+            StatusTimeoutMs);
         return;
     }
     ui->pushButton_connect->setEnabled(false);
