@@ -53,6 +53,16 @@ FindSensorsDialog::FindSensorsDialog(QWidget *parent)
 {
     setWindowTitle(tr("Find sensors"));
     new PortChooser(m_port);
+    // Names for the tests and the tour, which work the dialog as an operator would.
+    m_port->setObjectName(QStringLiteral("port"));
+    m_from->setObjectName(QStringLiteral("from"));
+    m_to->setObjectName(QStringLiteral("to"));
+    m_wait->setObjectName(QStringLiteral("wait"));
+    m_timeLeft->setObjectName(QStringLiteral("timeLeft"));
+    m_table->setObjectName(QStringLiteral("results"));
+    m_start->setObjectName(QStringLiteral("scan"));
+    m_cancel->setObjectName(QStringLiteral("cancelScan"));
+    m_use->setObjectName(QStringLiteral("use"));
 
     auto *bauds = new QGridLayout;
     for (quint8 index = 0; Brisca::baudRateOfIndex(index) != 0; ++index) {
