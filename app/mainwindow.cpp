@@ -6,6 +6,7 @@
 #include "briscaregisters.h"
 #include "connectfailure.h"
 #include "connectionpage.h"
+#include "linkstatisticswidget.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -31,8 +32,9 @@ MainWindow::MainWindow(QWidget *parent)
     // setupUi connects the on_<object>_<signal> handlers as its very last step, so none of
     // them runs while the form is being built. Nothing else happens until Connect.
     ui->setupUi(this);
-    // The port list, Find sensors and the remembered connection.
+    // The port list, Find sensors and the remembered connection; the traffic of the link.
     new ConnectionPage(this, ui);
+    new LinkStatisticsWidget(this, ui);
 }
 
 MainWindow::~MainWindow()
