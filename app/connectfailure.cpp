@@ -48,8 +48,6 @@ QString ConnectFailure::noPortText()
 QString ConnectFailure::text(const QString &port, QSerialPort::SerialPortError error,
                              const QString &errorString)
 {
-    if (port.trimmed().isEmpty())
-        return noPortText();
     const QString head = tr("Connect failed: ") + port + QStringLiteral(": ");
     switch (error) {
     case QSerialPort::PermissionError:
