@@ -7,10 +7,13 @@
 #include "portchooser.h"
 #include "rememberedconnection.h"
 
+#include <QBoxLayout>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QSerialPortInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -40,15 +43,35 @@ bool portExists(const QString &port)
     });
 }
 
-// The grid that holds `widget` among the layouts of its parent, or null.
-QGridLayout *gridOf(QWidget *widget)
+// Puts `button` beside `field` in the layout that holds the field: in a grid, in the column of
+// `neighbour` (Connect) when that cell of the field's row is free, else in a new column.
+bool placeBeside(QWidget *field, QWidget *button, QWidget *neighbour)
 {
-    const auto grids = widget->parentWidget()->findChildren<QGridLayout *>();
-    for (QGridLayout *grid : grids) {
-        if (grid->indexOf(widget) >= 0)
-            return grid;
+    const auto layouts = field->parentWidget()->findChildren<QLayout *>();
+    for (QLayout *layout : layouts) {
+        const int index = layout->indexOf(field);
+        if (index < 0)
+            continue;
+        if (auto *grid = qobject_cast<QGridLayout *>(layout)) {
+            int row, column, rowSpan, columnSpan;
+            grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+            int target = grid->columnCount();
+            const int at = grid->indexOf(neighbour);
+            if (at >= 0) {
+                int neighbourRow, neighbourColumn;
+                grid->getItemPosition(at, &neighbourRow, &neighbourColumn, &rowSpan, &columnSpan);
+                if (!grid->itemAtPosition(row, neighbourColumn))
+                    target = neighbourColumn;
+            }
+            grid->addWidget(button, row, target);
+            return true;
+        }
+        if (auto *box = qobject_cast<QBoxLayout *>(layout)) {
+            box->insertWidget(index + 1, button);
+            return true;
+        }
     }
-    return nullptr;
+    return false;
 }
 
 } // namespace
@@ -67,21 +90,9 @@ ConnectionPage::ConnectionPage(MainWindow *window, Ui::MainWindow *ui)
     m_findButton->setObjectName(QStringLiteral("pushButton_findSensors"));
     m_findButton->setToolTip(tr("Scan the bus for sensors whose address, baud rate or parity "
                                 "nobody wrote down"));
-    // Beside the port field, above Connect, when the page's grid has that place free.
-    if (QGridLayout *grid = gridOf(ui->lineEdit_portname)) {
-        int row, column, rowSpan, columnSpan;
-        grid->getItemPosition(grid->indexOf(ui->lineEdit_portname), &row, &column, &rowSpan,
-                              &columnSpan);
-        int target = grid->columnCount();
-        if (grid->indexOf(ui->pushButton_connect) >= 0) {
-            int connectRow, connectColumn;
-            grid->getItemPosition(grid->indexOf(ui->pushButton_connect), &connectRow,
-                                  &connectColumn, &rowSpan, &columnSpan);
-            if (!grid->itemAtPosition(row, connectColumn))
-                target = connectColumn;
-        }
-        grid->addWidget(m_findButton, row, target);
-    }
+    // Beside the port field, above Connect; the Tools entry stays in any case.
+    if (!placeBeside(ui->lineEdit_portname, m_findButton, ui->pushButton_connect))
+        m_findButton->hide();
     QWidget::setTabOrder(ui->lineEdit_portname, m_findButton);
     connect(m_findButton, &QPushButton::clicked, this, &ConnectionPage::openFindSensors);
 
