@@ -120,6 +120,8 @@ FindSensorsDialog::FindSensorsDialog(QWidget *parent)
 
     m_table->setHorizontalHeaderLabels(
         {tr("Port"), tr("Baud"), tr("Parity"), tr("Address"), tr("Kind")});
+    // Whole port names and kinds: both are what the operator reads the table for.
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->verticalHeader()->hide();
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -151,6 +153,7 @@ FindSensorsDialog::FindSensorsDialog(QWidget *parent)
 
     setScanning(false);
     updateEstimate();
+    resize(720, 600);
 }
 
 QString FindSensorsDialog::parityName(QSerialPort::Parity parity)
