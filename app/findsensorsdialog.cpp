@@ -53,6 +53,16 @@ FindSensorsDialog::FindSensorsDialog(QWidget *parent)
 {
     setWindowTitle(tr("Find sensors"));
     new PortChooser(m_port);
+    // Names for the tests and the tour, which work the dialog as an operator would.
+    m_port->setObjectName(QStringLiteral("port"));
+    m_from->setObjectName(QStringLiteral("from"));
+    m_to->setObjectName(QStringLiteral("to"));
+    m_wait->setObjectName(QStringLiteral("wait"));
+    m_timeLeft->setObjectName(QStringLiteral("timeLeft"));
+    m_table->setObjectName(QStringLiteral("results"));
+    m_start->setObjectName(QStringLiteral("scan"));
+    m_cancel->setObjectName(QStringLiteral("cancelScan"));
+    m_use->setObjectName(QStringLiteral("use"));
 
     auto *bauds = new QGridLayout;
     for (quint8 index = 0; Brisca::baudRateOfIndex(index) != 0; ++index) {
@@ -110,6 +120,8 @@ FindSensorsDialog::FindSensorsDialog(QWidget *parent)
 
     m_table->setHorizontalHeaderLabels(
         {tr("Port"), tr("Baud"), tr("Parity"), tr("Address"), tr("Kind")});
+    // Whole port names and kinds: both are what the operator reads the table for.
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->verticalHeader()->hide();
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -141,6 +153,7 @@ FindSensorsDialog::FindSensorsDialog(QWidget *parent)
 
     setScanning(false);
     updateEstimate();
+    resize(720, 600);
 }
 
 QString FindSensorsDialog::parityName(QSerialPort::Parity parity)

@@ -7,6 +7,9 @@ int main(int argc, char *argv[])
     // Must be set before the application object exists to take effect.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
+    // Where the connection of the last session is kept (~/.config/Velmora/Brisca.conf).
+    QCoreApplication::setOrganizationName(QStringLiteral("Velmora"));
+    QCoreApplication::setApplicationName(QStringLiteral("Brisca"));
 
     MainWindow window;
     window.show();

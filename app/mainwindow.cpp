@@ -5,6 +5,9 @@
 #include "briscadevice.h"
 #include "briscaregisters.h"
 #include "configurationactions.h"
+#include "connectfailure.h"
+#include "connectionpage.h"
+#include "linkstatisticswidget.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -33,6 +36,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     auto *configuration = new ConfigurationActions(this, ui->menuTools, ui->actionReset_device);
     connect(this, &MainWindow::deviceChanged, configuration, &ConfigurationActions::setDevice);
+    // The port list, Find sensors and the remembered connection; the traffic of the link.
+    new ConnectionPage(this, ui);
+    new LinkStatisticsWidget(this, ui);
 }
 
 MainWindow::~MainWindow()
@@ -120,12 +126,17 @@ void MainWindow::on_pushButton_connect_clicked()
     ui->statusbar->clearMessage();
     if (device->state() == QModbusDevice::ConnectedState)
         return;
+    const QString port = ui->lineEdit_portname->text();
+    // An empty name would open the folder /dev/ and fail with "Is a directory".
+    if (port.trimmed().isEmpty()) {
+        ui->statusbar->showMessage(ConnectFailure::noPortText(), StatusTimeoutMs);
+        return;
+    }
 
     // The serial port's parity codes skip 1 (there is no "parity 1"), hence the shift.
     const int parity = parityIndex > 0 ? parityIndex + 1 : QSerialPort::NoParity;
     const int stopBits = parityIndex == 0 ? QSerialPort::TwoStop : QSerialPort::OneStop;
-    device->setConnectionParameter(QModbusDevice::SerialPortNameParameter,
-                                   ui->lineEdit_portname->text());
+    device->setConnectionParameter(QModbusDevice::SerialPortNameParameter, port);
     device->setConnectionParameter(QModbusDevice::SerialParityParameter, parity);
     device->setConnectionParameter(QModbusDevice::SerialBaudRateParameter,
                                    ui->comboBox_baudrate->currentText().toInt(nullptr, 10));
@@ -135,7 +146,12 @@ void MainWindow::on_pushButton_connect_clicked()
     device->setNumberOfRetries(0);
 
     if (!device->connectDevice()) {
-        ui->statusbar->showMessage(tr("Connect failed: ") + device->errorString(), StatusTimeoutMs);
+        // The device keeps only the text; the port it opened with knows what went wrong.
+        const QSerialPort *const serial = device->findChild<QSerialPort *>();
+        ui->statusbar->showMessage(
+            ConnectFailure::text(port, serial ? serial->error() : QSerialPort::UnknownError,
+                                 device->errorString()),
+            StatusTimeoutMs);
         return;
     }
     ui->pushButton_connect->setEnabled(false);

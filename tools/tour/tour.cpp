@@ -8,7 +8,10 @@
 
 #include "configurationactions.h"
 #include "configurationloaddialog.h"
+#include "findsensorsdialog.h"
+#include "linkstatisticsdialog.h"
 #include "mainwindow.h"
+#include "portchooser.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -22,9 +25,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -175,6 +181,78 @@ bool configurationPictures(MainWindow &window, const QString &outDir, const QStr
     const bool saved = shoot(QStringLiteral("41-configuration-verified.png"));
     dialog->close();
     return saved;
+// Saves what the screen shows of `area`: a menu that is open is a window of its own, which
+// grabbing the main window would leave out.
+bool saveScreen(const QString &outDir, const QString &name, const QRect &area)
+{
+    QTest::qWait(200);
+    const QString path = QDir(outDir).filePath(name);
+    if (!QGuiApplication::primaryScreen()
+             ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+             .save(path, "PNG"))
+        return false;
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+// Pictures 10 to 19: the link statistics after the tour's images, the port list open, and
+// Find sensors with what it found on the virtual sensor's line. Starts connected and
+// validated on the connection page; leaves the port closed.
+void findSensorsTour(Tour &tour, MainWindow &window, const QString &outDir, const QString &link,
+                     const std::function<bool(bool, const char *)> &step)
+{
+    auto *statistics = tour.widget<QAction>("actionLink_statistics");
+    if (step(statistics && statistics->isEnabled(), "no Link statistics entry")) {
+        statistics->trigger();
+        auto *dialog = window.findChild<LinkStatisticsDialog *>();
+        if (step(dialog && QTest::qWaitForWindowExposed(dialog), "no statistics dialog")) {
+            QTest::qWait(300);
+            const QString path = QDir(outDir).filePath(QStringLiteral("12-link-statistics.png"));
+            step(dialog->grab().save(path, "PNG"), "cannot save a picture");
+            std::printf("%s\n", qPrintable(path));
+            dialog->close();
+        }
+    }
+
+    step(tour.click("pushButton_Disconnect"), "Disconnect is not available");
+    auto *chooser = window.findChild<PortChooser *>();
+    if (step(chooser != nullptr, "no port list")) {
+        chooser->action()->trigger();
+        if (step(waitUntil([chooser] { return chooser->menu()->isVisible(); }),
+                 "the port list did not open")) {
+            QRect area = window.frameGeometry().united(chooser->menu()->geometry());
+            area.setHeight(std::min(area.height(), chooser->menu()->geometry().bottom() + 40));
+            step(saveScreen(outDir, QStringLiteral("10-port-list.png"), area),
+                 "cannot save a picture");
+            chooser->menu()->hide();
+        }
+    }
+
+    if (!step(tour.click("pushButton_findSensors"), "no Find sensors button"))
+        return;
+    auto *dialog = window.findChild<FindSensorsDialog *>();
+    if (!step(dialog && QTest::qWaitForWindowExposed(dialog), "no Find sensors dialog"))
+        return;
+    dialog->findChild<QLineEdit *>(QStringLiteral("port"))->setText(link);
+    // Two rates and the first addresses keep the tour short; the dialog offers all 13.
+    const auto boxes = dialog->findChildren<QCheckBox *>();
+    for (QCheckBox *box : boxes) {
+        const bool rate = box->text().toInt() > 0;
+        box->setChecked(!rate || box->text() == QLatin1String("19200") ||
+                        box->text() == QLatin1String("9600"));
+    }
+    dialog->findChild<QSpinBox *>(QStringLiteral("to"))->setValue(12);
+    bool finished = false;
+    QObject::connect(dialog->scanner(), &BriscaScanner::finished, dialog,
+                     [&finished] { finished = true; });
+    dialog->findChild<QPushButton *>(QStringLiteral("scan"))->click();
+    if (step(waitUntil([&finished] { return finished; }, 60000), "the scan did not end")) {
+        QTest::qWait(300);
+        const QString path = QDir(outDir).filePath(QStringLiteral("11-find-sensors.png"));
+        step(dialog->grab().save(path, "PNG"), "cannot save a picture");
+        std::printf("%s\n", qPrintable(path));
+    }
+    dialog->close();
 }
 
 } // namespace
@@ -270,6 +348,7 @@ int main(int argc, char *argv[])
     step(configurationPictures(window, outDir, tmp.path()), "the configuration dialog failed");
 
     tour.click("pushButton_Connection");
+    findSensorsTour(tour, window, outDir, link, step);
     tour.click("pushButton_Disconnect");
     window.close();
     sim.terminate();
