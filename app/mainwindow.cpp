@@ -4,6 +4,9 @@
 #include "about.h"
 #include "briscadevice.h"
 #include "briscaregisters.h"
+#include "dataage.h"
+#include "linkmonitor.h"
+#include "linkstateindicator.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -27,8 +30,14 @@ MainWindow::MainWindow(QWidget *parent)
     , cycleModeActive(false)
 {
     // setupUi connects the on_<object>_<signal> handlers as its very last step, so none of
-    // them runs while the form is being built. Nothing else happens until Connect.
+    // them runs while the form is being built. Nothing is sent until Connect.
     ui->setupUi(this);
+
+    auto *link = new LinkMonitor(this);
+    connect(this, &MainWindow::deviceChanged, link, &LinkMonitor::setDevice);
+    ui->statusbar->addPermanentWidget(new LinkStateIndicator(link, ui->statusbar));
+    m_dataAge = new DataAge(*ui, link, this);
+    connect(this, &MainWindow::deviceChanged, m_dataAge, &DataAge::setDevice);
 }
 
 MainWindow::~MainWindow()
