@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "windowfit.h"
 
 #include <QApplication>
 
@@ -9,6 +10,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
 
     MainWindow window;
+    WindowFit::fitToScreen(&window);
     window.show();
     return app.exec();
 }

@@ -7,6 +7,7 @@
 #include "dataage.h"
 #include "linkmonitor.h"
 #include "linkstateindicator.h"
+#include "windowkeys.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -38,6 +39,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->statusbar->addPermanentWidget(new LinkStateIndicator(link, ui->statusbar));
     m_dataAge = new DataAge(*ui, link, this);
     connect(this, &MainWindow::deviceChanged, m_dataAge, &DataAge::setDevice);
+    new WindowKeys(this);
 }
 
 MainWindow::~MainWindow()
@@ -346,7 +348,19 @@ void MainWindow::on_actionLicense_triggered()
 
 void MainWindow::on_actionProduct_page_triggered()
 {
-    // Whether a browser could be started or not, the window steps aside for it.
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(ProductPageAddress), QUrl::TolerantMode));
-    showMinimized();
+    const QUrl page(QString::fromLatin1(ProductPageAddress), QUrl::TolerantMode);
+    if (QDesktopServices::openUrl(page)) {
+        // The window steps aside for the browser.
+        showMinimized();
+        return;
+    }
+    // Minimised, the window would hide the only sign that nothing opened.
+    auto *box = new QMessageBox(
+        QMessageBox::Information, tr("Product page"),
+        tr("No web browser could be opened. The product page is at:\n%1").arg(page.toString()),
+        QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("productPageMessage"));
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
