@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "windowfit.h"
 
 #include <QApplication>
 
@@ -12,6 +13,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Brisca"));
 
     MainWindow window;
+    WindowFit::fitToScreen(&window);
     window.show();
     return app.exec();
 }

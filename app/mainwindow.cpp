@@ -7,7 +7,11 @@
 #include "configurationactions.h"
 #include "connectfailure.h"
 #include "connectionpage.h"
+#include "dataage.h"
+#include "linkmonitor.h"
+#include "linkstateindicator.h"
 #include "linkstatisticswidget.h"
+#include "windowkeys.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -31,14 +35,20 @@ MainWindow::MainWindow(QWidget *parent)
     , cycleModeActive(false)
 {
     // setupUi connects the on_<object>_<signal> handlers as its very last step, so none of
-    // them runs while the form is being built. Nothing else happens until Connect.
+    // them runs while the form is being built. Nothing is sent until Connect.
     ui->setupUi(this);
 
     auto *configuration = new ConfigurationActions(this, ui->menuTools, ui->actionReset_device);
     connect(this, &MainWindow::deviceChanged, configuration, &ConfigurationActions::setDevice);
+    auto *link = new LinkMonitor(this);
+    connect(this, &MainWindow::deviceChanged, link, &LinkMonitor::setDevice);
+    ui->statusbar->addPermanentWidget(new LinkStateIndicator(link, ui->statusbar));
     // The port list, Find sensors and the remembered connection; the traffic of the link.
     new ConnectionPage(this, ui);
     new LinkStatisticsWidget(this, ui);
+    m_dataAge = new DataAge(*ui, link, this);
+    connect(this, &MainWindow::deviceChanged, m_dataAge, &DataAge::setDevice);
+    new WindowKeys(this);
 }
 
 MainWindow::~MainWindow()
@@ -357,7 +367,19 @@ void MainWindow::on_actionLicense_triggered()
 
 void MainWindow::on_actionProduct_page_triggered()
 {
-    // Whether a browser could be started or not, the window steps aside for it.
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(ProductPageAddress), QUrl::TolerantMode));
-    showMinimized();
+    const QUrl page(QString::fromLatin1(ProductPageAddress), QUrl::TolerantMode);
+    if (QDesktopServices::openUrl(page)) {
+        // The window steps aside for the browser.
+        showMinimized();
+        return;
+    }
+    // Minimised, the window would hide the only sign that nothing opened.
+    auto *box = new QMessageBox(
+        QMessageBox::Information, tr("Product page"),
+        tr("No web browser could be opened. The product page is at:\n%1").arg(page.toString()),
+        QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("productPageMessage"));
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }

@@ -8,6 +8,7 @@
 
 class About;
 class BriscaDevice;
+class DataAge;
 class QDoubleSpinBox;
 
 QT_BEGIN_NAMESPACE
@@ -131,6 +132,9 @@ private:
     bool writesChange() const { return device && !m_showingFailedWrite; }
     // Writes a setting box's value unless the sensor holds it or is about to.
     void writeSettingBox(int address, int value);
+    // Application 1's coldest and hottest pixel on its plot, when they belong to the frame
+    // drawn (mainwindow_applications.cpp).
+    void drawApp1Extremes(bool frameArriving);
     void setThresholds(int application);   // mainwindow_applications.cpp
     void clearNoNcOutput();                // mainwindow_applications.cpp
     void updateMeasurements();             // mainwindow_applications.cpp
@@ -151,4 +155,5 @@ private:
     bool m_minimumEditorsAllowed = true;
     bool m_maximumEditorsAllowed = true;
     bool m_showingFailedWrite = false;
+    DataAge *m_dataAge = nullptr;
 };

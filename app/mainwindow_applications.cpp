@@ -5,6 +5,8 @@
 
 #include "briscadevice.h"
 #include "briscaregisters.h"
+#include "dataage.h"
+#include "framepages.h"
 #include "image.h"
 
 #include <QAction>
@@ -139,7 +141,22 @@ void MainWindow::on_radioButton_app1LimitFov_toggled(bool checked)
     // The last frame is drawn again with or without the square; no new frame is read.
     if (checked)
         ui->tempPlot_app1->drawCenteredSquare(limitedFieldOfView);
+    drawApp1Extremes(false);
     ui->tempPlot_app1->plotPixelData();
+}
+
+void MainWindow::drawApp1Extremes(bool frameArriving)
+{
+    // Positions from before the sensor last fell silent, or read after the frame shown,
+    // would point beside the spots they name.
+    if (!device || !m_dataAge->isCurrent(DataAge::App1Measurements))
+        return;
+    if (!frameArriving &&
+        (!m_dataAge->isCurrent(DataAge::Frame) ||
+         m_dataAge->receivedAt(DataAge::App1Measurements) > m_dataAge->receivedAt(DataAge::Frame)))
+        return;
+    ui->tempPlot_app1->drawExtremes(FramePages::positionCell(device->app1MinPosition),
+                                    FramePages::positionCell(device->app1MaxPosition));
 }
 
 void MainWindow::on_spinBox_movingAverageWindow_editingFinished()
@@ -303,6 +320,7 @@ void MainWindow::updateImageWithPixelData(QVector<quint16> frame)
         ui->tempPlot_app1->setPixelData(frame);
         if (device->app1LimitFov)
             ui->tempPlot_app1->drawCenteredSquare(limitedFieldOfView);
+        drawApp1Extremes(true);
         ui->tempPlot_app1->plotPixelData();
 
         ui->tempPlot_app2->setPixelData(frame);

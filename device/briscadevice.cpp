@@ -630,6 +630,7 @@ void BriscaDevice::handleInputRegisters(const QModbusDataUnit &unit)
         logValue("Received input registers data from sensor: ", address,
                  QString::number(unit.value(int(i)), 16));
     }
+    emit inputRegistersReceived(unit.startAddress(), int(unit.valueCount()));
     emit inputRegsDataReady();
 }
 

@@ -177,6 +177,9 @@ signals:
     void connectionValidated();
     // A counter of statistics() changed.
     void statisticsChanged();
+    // The input registers an answer has just put into the caches, announced before
+    // inputRegsDataReady: what a window needs to tell which of its values are new.
+    void inputRegistersReceived(int startAddress, int count);
     // A write of `count` registers from `address` failed or its echo was refused: the caches
     // still hold what the sensor held before it.
     void writeFailed(QModbusDataUnit::RegisterType table, int address, int count);

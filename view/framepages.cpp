@@ -12,6 +12,16 @@ constexpr quint8 LimitedFieldOfView = 20;
 
 } // namespace
 
+QPoint positionCell(quint16 position)
+{
+    return QPoint(Brisca::positionFirst(position), Brisca::positionSecond(position));
+}
+
+bool extremesKnown(const Recording::Measurements &m)
+{
+    return m.app1MinTemp != 0 || m.app1MaxTemp != 0;
+}
+
 void drawOverlays(image &plot, int page, const Recording::Sample &sample)
 {
     const Recording::Measurements &m = sample.measurements;
@@ -19,6 +29,8 @@ void drawOverlays(image &plot, int page, const Recording::Sample &sample)
     case Application1:
         if (m.app1LimitFov)
             plot.drawCenteredSquare(LimitedFieldOfView);
+        if (extremesKnown(m))
+            plot.drawExtremes(positionCell(m.app1MinPosition), positionCell(m.app1MaxPosition));
         break;
     case Application2:
         plot.drawCenteredSquare(m.reticleSize);

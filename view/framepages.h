@@ -2,6 +2,8 @@
 
 #include "sample.h"
 
+#include <QPoint>
+
 class image;
 
 // How a frame appears on the three application pages, for the windows that draw frames the
@@ -16,6 +18,13 @@ enum Page
     Application3 = 2,
     PageCount = 3
 };
+
+// The cell (x, y) a position register of Application 1 names.
+QPoint positionCell(quint16 position);
+
+// Whether the Application 1 measurements of `m` were ever read: a raw temperature of 0
+// (-273 degrees) is what a cache holds before the first answer.
+bool extremesKnown(const Recording::Measurements &m);
 
 // Adds the overlays of `page` for the settings and region temperatures of `sample`. They
 // last for one rendering, like every overlay of the view.

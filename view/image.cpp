@@ -2,9 +2,12 @@
 
 #include "briscaregisters.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QMetaObject>
+#include <QMouseEvent>
 #include <QSharedPointer>
+#include <QToolTip>
 #include <QtMath>
 
 #include <utility>
@@ -18,6 +21,17 @@ constexpr int FrameSize = FrameSide * FrameSide;
 double gridToAxis(double g)
 {
     return g * 31 * 0.03125;
+}
+
+// Behind a label, so that it reads on the darkest and the brightest cell alike. Cyan text
+// would vanish on a light backing and gets a dark one; the text colours stay as they are.
+const QColor LightBacking(255, 255, 255, 230);
+const QColor DarkBacking(0, 0, 0, 170);
+const QMargins BackingPadding(2, 1, 2, 1);
+
+bool inFrame(QPoint cell)
+{
+    return cell.x() >= 0 && cell.x() < FrameSide && cell.y() >= 0 && cell.y() < FrameSide;
 }
 
 } // namespace
@@ -74,6 +88,12 @@ image::image(QWidget *parent)
 
     xAxis->setRange(0, 31);
     yAxis->setRange(0, 31);
+
+    // What is left over around the square data area becomes the layout's own margin
+    // (updateLayout), which nothing else may size.
+    plotLayout()->setAutoMargins(QCP::msNone);
+    // Hovering shows the pixel under the pointer.
+    setMouseTracking(true);
 }
 
 void image::setPixelData(QVector<quint16> frame)
@@ -87,6 +107,7 @@ void image::setPixelData(QVector<quint16> frame)
             pixels[r][c] = frame.at(FrameSide * c + r);
         }
     }
+    m_hasFrame = true;
 }
 
 void image::plotPixelData()
@@ -160,6 +181,8 @@ void image::drawRoiGrid(quint8 roiSize, QVector<quint16> &roiTemperatures, const
             if (value > highLimit) {
                 label->setColor(Qt::red);
             }
+            label->setBrush(label->color() == QColor(Qt::cyan) ? DarkBacking : LightBacking);
+            label->setPadding(BackingPadding);
             label->setText(QStringLiteral("A ") + QString::number(number) + QLatin1Char('\n') +
                            QString::number(double(Brisca::kelvinTenthsToCelsius(value)), 'f', 1));
             ++number;
@@ -168,6 +191,105 @@ void image::drawRoiGrid(quint8 roiSize, QVector<quint16> &roiTemperatures, const
     }
 
     roiTemperatures.clear();
+}
+
+void image::drawExtremes(QPoint coldest, QPoint hottest)
+{
+    const struct
+    {
+        QPoint cell;
+        const char *text;
+    } marks[] = {{coldest, QT_TRANSLATE_NOOP("image", "min")},
+                 {hottest, QT_TRANSLATE_NOOP("image", "max")}};
+    // Cell centres lie 30/31 apart (the map's range is that of the centres).
+    const double half = 15.0 / 31.0;
+    for (const auto &mark : marks) {
+        if (!inFrame(mark.cell)) {
+            continue;
+        }
+        double key = 0;
+        double value = 0;
+        colorMap->data()->cellToCoord(mark.cell.x(), mark.cell.y(), &key, &value);
+        // A dark outline with a white one inside shows on the coldest and the hottest colours.
+        for (const QPen &pen : {QPen(Qt::black, 4), QPen(Qt::white, 2)}) {
+            auto *outline = new QCPItemRect(this);
+            outline->topLeft->setCoords(key - half, value + half);
+            outline->bottomRight->setCoords(key + half, value - half);
+            outline->setPen(pen);
+            scheduleRemoval(outline);
+        }
+        // Above the cell, or below it in the top rows, where the plot ends.
+        const bool nearTop = mark.cell.y() >= FrameSide - 3;
+        auto *label = new QCPItemText(this);
+        label->setText(QCoreApplication::translate("image", mark.text));
+        label->setBrush(LightBacking);
+        label->setPadding(BackingPadding);
+        label->setPositionAlignment(Qt::AlignHCenter | (nearTop ? Qt::AlignTop : Qt::AlignBottom));
+        label->position->setCoords(key, nearTop ? value - half : value + half);
+        scheduleRemoval(label);
+    }
+}
+
+QPoint image::cellAt(const QPointF &pos) const
+{
+    if (!axisRect()->rect().contains(pos.toPoint())) {
+        return {-1, -1};
+    }
+    int x = -1;
+    int y = -1;
+    colorMap->data()->coordToCell(xAxis->pixelToCoord(pos.x()), yAxis->pixelToCoord(pos.y()), &x,
+                                  &y);
+    const QPoint cell(x, y);
+    return inFrame(cell) ? cell : QPoint(-1, -1);
+}
+
+QString image::cellText(QPoint cell) const
+{
+    if (!inFrame(cell)) {
+        return QString();
+    }
+    const QString where = QStringLiteral("(%1,%2): ").arg(cell.x()).arg(cell.y());
+    // Until the first frame the plot shows a placeholder, not a temperature.
+    if (!m_hasFrame) {
+        return where + QCoreApplication::translate("image", "no sensor data yet");
+    }
+    const float celsius = Brisca::kelvinTenthsToCelsius(pixels[cell.y()][cell.x()]);
+    return where + QString::number(double(celsius), 'f', 1) + QStringLiteral(" °C");
+}
+
+void image::mouseMoveEvent(QMouseEvent *event)
+{
+    QCustomPlot::mouseMoveEvent(event);
+    const QPoint cell = cellAt(event->localPos());
+    if (inFrame(cell)) {
+        QToolTip::showText(event->globalPos(), cellText(cell), this);
+    } else {
+        QToolTip::hideText();
+    }
+}
+
+void image::updateLayout()
+{
+    QCPLayoutGrid *layout = plotLayout();
+    QCustomPlot::updateLayout();
+    // Starts from the margins of the last layout: usually they still fit, and one layout is
+    // all it takes.
+    for (int pass = 0; pass < 3; ++pass) {
+        const QRect data = axisRect()->rect();
+        const QMargins spare = layout->margins();
+        const int width = data.width() + spare.left() + spare.right();
+        const int height = data.height() + spare.top() + spare.bottom();
+        const int side = qMin(width, height);
+        // Beside the controls of a page, the plot stays next to them and the room goes to
+        // the far side.
+        const QMargins wanted(0, 0, width - side, height - side);
+        if (side <= 0 || wanted == spare) {
+            return;
+        }
+        layout->setMargins(wanted);
+        // Tick labels of the colour scale may change width with its height: look again.
+        QCustomPlot::updateLayout();
+    }
 }
 
 void image::scheduleRemoval(QCPAbstractItem *item)

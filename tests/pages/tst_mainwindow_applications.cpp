@@ -46,6 +46,7 @@ struct Rendering
     QStringList labels;
     QList<QColor> labelColours;
     QVector<double> cells; // 32 x 32, index 32 * key + value
+    QStringList extremes;  // the notes of Application 1's marked pixels, each one cell wide
 };
 
 Rendering capture(image *plot)
@@ -56,8 +57,13 @@ Rendering capture(image *plot)
         if (auto *rect = qobject_cast<QCPItemRect *>(item)) {
             const QPointF tl = rect->topLeft->coords();
             const QPointF br = rect->bottomRight->coords();
-            r.squares << QRectF(QPointF(tl.x(), br.y()), QPointF(br.x(), tl.y()));
+            if (br.x() - tl.x() >= 1) // not the outline of a marked pixel
+                r.squares << QRectF(QPointF(tl.x(), br.y()), QPointF(br.x(), tl.y()));
         } else if (auto *text = qobject_cast<QCPItemText *>(item)) {
+            if (text->text() == QLatin1String("min") || text->text() == QLatin1String("max")) {
+                r.extremes << text->text();
+                continue;
+            }
             r.labels << text->text();
             r.labelColours << text->color();
         }

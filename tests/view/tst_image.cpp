@@ -1,8 +1,11 @@
 #include "image.h"
 
+#include <QToolTip>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -20,6 +23,51 @@ QVector<quint16> darkFrame()
 double axisPos(double g)
 {
     return g * 31.0 / 32.0;
+}
+
+// The centre of cell `index` on the axes: the map's cell centres run from 0.5 to 30.5.
+double cellCentre(int index)
+{
+    return 0.5 + index * 30.0 / 31.0;
+}
+
+std::unique_ptr<image> shownPlot(QSize size = QSize(640, 520))
+{
+    auto plot = std::make_unique<image>();
+    plot->resize(size);
+    plot->show();
+    if (!QTest::qWaitForWindowExposed(plot.get()))
+        return nullptr;
+    return plot;
+}
+
+QPoint toPixel(image &plot, double key, double value)
+{
+    return QPoint(qRound(plot.xAxis->coordToPixel(key)), qRound(plot.yAxis->coordToPixel(value)));
+}
+
+// WCAG contrast of two opaque colours: 1 (none) to 21 (black on white).
+double contrast(const QColor &a, const QColor &b)
+{
+    const auto luminance = [](const QColor &c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// `top`, with its alpha, laid over the opaque `bottom`.
+QColor over(const QColor &top, const QColor &bottom)
+{
+    const double a = top.alphaF();
+    return QColor::fromRgbF(top.redF() * a + bottom.redF() * (1 - a),
+                            top.greenF() * a + bottom.greenF() * (1 - a),
+                            top.blueF() * a + bottom.blueF() * (1 - a));
 }
 
 template <typename Item> QList<Item *> itemsOf(image &plot)
@@ -68,10 +116,8 @@ private Q_SLOTS:
         plot.plotPixelData();
 
         const QImage shot = plot.grab().toImage();
-        // The map's cell centres run from 0.5 to 30.5 on the axes.
         const auto shown = [&](int c, int r) {
-            return shot.pixelColor(qRound(plot.xAxis->coordToPixel(0.5 + c * 30.0 / 31.0)),
-                                   qRound(plot.yAxis->coordToPixel(0.5 + r * 30.0 / 31.0)));
+            return shot.pixelColor(toPixel(plot, cellCentre(c), cellCentre(r)));
         };
         const QColor marked = plot.colorMap->gradient().color(-18.15, QCPRange(-18.15, 26.85));
         QCOMPARE(shown(column, row), marked);
@@ -193,7 +239,106 @@ private Q_SLOTS:
         image plot;
         QVector<quint16> list{quint16(value)};
         plot.drawRoiGrid(16, list, quint16(low), quint16(high));
-        QCOMPARE(itemsOf<QCPItemText>(plot).value(0)->color(), colour);
+        auto *label = itemsOf<QCPItemText>(plot).value(0);
+        QVERIFY(label);
+        QCOMPARE(label->color(), colour);
+        // Readable on the darkest and on the brightest cell of the map, through its backing.
+        for (const double end : {0.0, 1.0}) {
+            const QColor cell = plot.colorMap->gradient().color(end, QCPRange(0, 1));
+            const double ratio = contrast(colour, over(label->brush().color(), cell));
+            QVERIFY2(ratio >= 3.0, qPrintable(QString::number(ratio)));
+        }
+    }
+
+    void extremesMarkTheirCells()
+    {
+        image plot;
+        // The maximum in the top rows, where its note goes below the cell.
+        plot.drawExtremes(QPoint(3, 28), QPoint(20, 30));
+        const auto notes = itemsOf<QCPItemText>(plot);
+        QCOMPARE(notes.size(), 2);
+        const double half = 15.0 / 31.0;
+        QCOMPARE(notes[0]->text(), QStringLiteral("min"));
+        QCOMPARE(notes[0]->position->coords(), QPointF(cellCentre(3), cellCentre(28) + half));
+        QCOMPARE(notes[1]->text(), QStringLiteral("max"));
+        QCOMPARE(notes[1]->position->coords(), QPointF(cellCentre(20), cellCentre(30) - half));
+        for (const QCPItemRect *outline : itemsOf<QCPItemRect>(plot)) {
+            const QPointF centre =
+                (outline->topLeft->coords() + outline->bottomRight->coords()) / 2;
+            QVERIFY(centre == QPointF(cellCentre(3), cellCentre(28)) ||
+                    centre == QPointF(cellCentre(20), cellCentre(30)));
+        }
+        // A position off the frame marks nothing.
+        const int before = plot.itemCount();
+        plot.drawExtremes(QPoint(32, 0), QPoint(-1, 5));
+        QCOMPARE(plot.itemCount(), before);
+    }
+
+    void hoverNamesTheCell_data()
+    {
+        QTest::addColumn<int>("x");
+        QTest::addColumn<int>("y");
+        QTest::newRow("bottom-left") << 0 << 0;
+        QTest::newRow("top-left") << 0 << 31;
+        QTest::newRow("(12,30)") << 12 << 30;
+        QTest::newRow("top-right") << 31 << 31;
+    }
+    void hoverNamesTheCell()
+    {
+        QFETCH(int, x);
+        QFETCH(int, y);
+        auto plot = shownPlot();
+        QVERIFY(plot);
+        const QPoint at = toPixel(*plot, cellCentre(x), cellCentre(y));
+        QCOMPARE(plot->cellAt(at), QPoint(x, y));
+        QCOMPARE(plot->cellText({x, y}),
+                 QStringLiteral("(%1,%2): no sensor data yet").arg(x).arg(y));
+
+        // Element 32 x + y, each with its own temperature, is what the hover names.
+        QVector<quint16> frame(1024);
+        std::iota(frame.begin(), frame.end(), quint16(2732));
+        plot->setPixelData(frame);
+        plot->plotPixelData();
+        const float celsius = float(float(2732 + 32 * x + y) / 10.0f - 273.15);
+        const QString expected =
+            QStringLiteral("(%1,%2): %3 °C").arg(x).arg(y).arg(double(celsius), 0, 'f', 1);
+        QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(plot.get(), &move);
+        QTRY_COMPARE(QToolTip::text(), expected);
+
+        // Outside the data area nothing is named.
+        const QPoint outside = plot->axisRect()->rect().bottomLeft() + QPoint(-3, 3);
+        QCOMPARE(plot->cellAt(outside), QPoint(-1, -1));
+    }
+
+    void squarePixelsAtAnyShape_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("exported");
+        QTest::newRow("wide") << QSize(760, 420) << false;
+        QTest::newRow("tall") << QSize(420, 760) << false;
+        QTest::newRow("exported wide") << QSize(1200, 500) << true;
+    }
+    void squarePixelsAtAnyShape()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, exported);
+        auto plot = shownPlot();
+        QVERIFY(plot);
+        plot->setPixelData(darkFrame());
+        QRect data;
+        connect(plot.get(), &QCustomPlot::afterLayout, this,
+                [&] { data = plot->axisRect()->rect(); });
+        if (exported) {
+            QCOMPARE(plot->toPixmap(size.width(), size.height()).size(), size);
+        } else {
+            plot->resize(size);
+            plot->plotPixelData();
+        }
+        // Both axes span 31 units: a square data area draws square pixels.
+        QCOMPARE(data.width(), data.height());
+        QVERIFY(data.width() > qMin(size.width(), size.height()) / 2);
     }
 
     // Continuous mode draws frame after frame: nothing may stay behind.

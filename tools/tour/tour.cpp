@@ -5,11 +5,19 @@
 // opens every page, asks for an image on each application page, and saves a PNG of each
 // page into OUTDIR. The pictures in docs/screenshots come from here. Set BRISCA_SIM to use
 // another simulator binary.
+//
+// 01-05 show the pages at the size of a field laptop's screen, 20-24 at a large one; 25-29
+// show what the window says when the sensor falls silent or the line goes away, before the
+// first image, and when hovering a pixel.
 
 #include "configurationactions.h"
 #include "configurationloaddialog.h"
 #include "findsensorsdialog.h"
 #include "linkstatisticsdialog.h"
+#include "briscadevice.h"
+#include "briscaregisters.h"
+#include "image.h"
+#include "linkstateindicator.h"
 #include "mainwindow.h"
 #include "portchooser.h"
 
@@ -26,6 +34,8 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -34,6 +44,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <cstdio>
 #include <functional>
@@ -114,6 +125,14 @@ public:
     }
 
     bool sawMessage(const QString &text) const { return m_messages.contains(text); }
+    bool sawMessageStarting(const QString &start) const
+    {
+        for (const QString &text : m_messages) {
+            if (text.startsWith(start))
+                return true;
+        }
+        return false;
+    }
     void forgetMessages() { m_messages.clear(); }
 
     bool save(const QString &name)
@@ -121,7 +140,16 @@ public:
         // Let queued repaints (the plots repaint on the next event loop turn) land first.
         QTest::qWait(200);
         const QString path = QDir(m_outDir).filePath(name);
-        if (!m_window.grab().save(path, "PNG"))
+        QPixmap shot = m_window.grab();
+        // A tool tip is a window of its own; it is painted in where the operator sees it.
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top->inherits("QTipLabel") && top->isVisible()) {
+                QPainter painter(&shot);
+                painter.drawPixmap(top->geometry().topLeft() - m_window.geometry().topLeft(),
+                                   top->grab());
+            }
+        }
+        if (!shot.save(path, "PNG"))
             return false;
         std::printf("%s\n", qPrintable(path));
         return true;
@@ -253,6 +281,134 @@ void findSensorsTour(Tour &tour, MainWindow &window, const QString &outDir, cons
         std::printf("%s\n", qPrintable(path));
     }
     dialog->close();
+// The window area a 1366 x 768 laptop screen leaves (less a panel and a title bar), and
+// that of a full HD screen.
+const QSize Laptop(1366, 704);
+const QSize Large(1920, 1016);
+
+// The virtual sensor of the tour, with its control lines.
+class Sensor
+{
+public:
+    Sensor(const QString &program, const QStringList &arguments)
+        : m_program(program)
+        , m_arguments(arguments)
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    }
+    ~Sensor() { stop(); }
+
+    bool start()
+    {
+        m_process.start(m_program, m_arguments);
+        return m_process.waitForStarted() && waitUntil([&] { return m_process.canReadLine(); }) &&
+               m_process.readLine().startsWith("ready");
+    }
+    // One control line ("fault silent", "clear", "hangup"), answered by "ok".
+    bool command(const QByteArray &line)
+    {
+        m_process.write(line + '\n');
+        return waitUntil([&] { return m_process.canReadLine(); }) &&
+               m_process.readLine().startsWith("ok");
+    }
+    bool waitForEnd()
+    {
+        return waitUntil([&] { return m_process.state() == QProcess::NotRunning; });
+    }
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        m_process.waitForFinished();
+    }
+
+private:
+    QString m_program;
+    QStringList m_arguments;
+    QProcess m_process;
+};
+
+// The pictures of the window at a large size, of old values after a silent sensor and a
+// lost link, and of the hover note (20-27, 29); 28 is taken before the first image.
+void liveTour(Tour &tour, MainWindow &window, Sensor &sensor,
+              const std::function<bool(bool, const char *)> &step)
+{
+    const auto fresh = [&](const char *imageButton) {
+        tour.forgetMessages();
+        return step(tour.click(imageButton), "the image button is not available") &&
+               step(waitUntil([&] { return tour.sawMessage(QStringLiteral("Done")); }),
+                    "no image arrived");
+    };
+    const auto page = [&](const char *button) {
+        // Clicking the page shown would uncheck its button.
+        auto *b = tour.widget<QAbstractButton>(button);
+        return step(b && (b->isChecked() || tour.click(button)), "a page is not available");
+    };
+
+    window.resize(Large);
+    page("pushButton_Connection") && step(tour.save("20-connection-large.png"), "no picture");
+    page("pushButton_Settings") && step(tour.save("21-settings-large.png"), "no picture");
+    page("pushButton_Application1") && fresh("pushButton_getImage") &&
+        step(tour.save("22-application1-large.png"), "no picture");
+    page("pushButton_Application2") && fresh("pushButton_app2GetImage") &&
+        step(tour.save("23-application2-large.png"), "no picture");
+    page("pushButton_Application3") && fresh("pushButton_app3GetImage") &&
+        step(tour.save("24-application3-large.png"), "no picture");
+
+    // Hovering the hottest pixel of Application 1.
+    window.resize(Laptop);
+    if (page("pushButton_Application1") && fresh("pushButton_getImage")) {
+        auto *plot = tour.widget<image>("tempPlot_app1");
+        auto *device = window.findChild<BriscaDevice *>();
+        if (step(plot && device, "no plot or no sensor link")) {
+            double key = 0;
+            double value = 0;
+            plot->colorMap->data()->cellToCoord(Brisca::positionFirst(device->app1MaxPosition),
+                                                Brisca::positionSecond(device->app1MaxPosition),
+                                                &key, &value);
+            const QPoint at(qRound(plot->xAxis->coordToPixel(key)),
+                            qRound(plot->yAxis->coordToPixel(value)));
+            QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(plot, &move);
+            step(tour.save("29-hover.png"), "no picture");
+            QToolTip::hideText();
+        }
+    }
+
+    // The sensor falls silent while the operator asks for an image.
+    const auto indicatorSays = [&](const QString &start) {
+        auto *indicator = window.findChild<LinkStateIndicator *>();
+        return waitUntil([&] { return indicator && indicator->text().contains(start); });
+    };
+    if (step(sensor.command("fault silent"), "the sensor took no fault")) {
+        tour.click("pushButton_getImage");
+        step(indicatorSays(QStringLiteral("Not answering since")), "the silence went unnoticed") &&
+            step(tour.save("25-not-answering.png"), "no picture");
+        tour.forgetMessages();
+        step(sensor.command("clear"), "the sensor kept its fault");
+        step(waitUntil([&] { return tour.sawMessage(QStringLiteral("Done")); }),
+             "no image after the silence");
+    }
+
+    // The line goes away, and a sensor comes back on the same path.
+    page("pushButton_Application3") && fresh("pushButton_app3GetImage");
+    tour.forgetMessages();
+    if (step(sensor.command("hangup"), "the sensor did not hang up")) {
+        step(indicatorSays(QStringLiteral("Link lost at")), "the lost link went unnoticed") &&
+            step(tour.save("26-link-lost.png"), "no picture");
+        step(sensor.waitForEnd() && sensor.start(), "the sensor did not come back");
+        tour.forgetMessages();
+        page("pushButton_Connection");
+        step(tour.click("pushButton_connect"), "Connect is not available") &&
+            step(tour.click("pushButton_SelectSlave"), "Select slave is not available") &&
+            step(waitUntil([&] {
+                     return tour.sawMessage(QStringLiteral("Done, connection successful"));
+                 }),
+                 "the sensor was not validated again");
+        page("pushButton_Application3") && step(tour.save("27-new-session.png"), "no picture");
+    }
 }
 
 } // namespace
@@ -275,16 +431,17 @@ int main(int argc, char *argv[])
     if (simPath.isEmpty())
         simPath = QStringLiteral(BRISCA_SIM_PATH);
 
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(simPath, {QStringLiteral("--link"), link, QStringLiteral("--pattern"),
-                        QStringLiteral("scene"), QStringLiteral("--seed"), QStringLiteral("7")});
-    if (!sim.waitForStarted() || !waitUntil([&] { return sim.canReadLine(); }))
+    // One frame for the whole tour: the measurements then name the very pixels the hover
+    // and the marks show.
+    Sensor sim(simPath, {QStringLiteral("--link"), link, QStringLiteral("--pattern"),
+                         QStringLiteral("scene"), QStringLiteral("--seed"), QStringLiteral("7"),
+                         QStringLiteral("--fps"), QStringLiteral("0")});
+    if (!sim.start())
         return fail("the virtual sensor did not start");
-    if (!sim.readLine().startsWith("ready"))
-        return fail("the virtual sensor did not report ready");
 
     MainWindow window;
+    // The pages as a field laptop shows them.
+    window.resize(Laptop);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return fail("the window was not shown");
@@ -315,6 +472,8 @@ int main(int argc, char *argv[])
             step(tour.save(file), "cannot save a picture");
     };
     visit("pushButton_Settings", QStringLiteral("02-settings.png"));
+    // Before the first image, the plot says it has no sensor data yet.
+    visit("pushButton_Application2", QStringLiteral("28-no-image-yet.png"));
 
     // The overlays of a frame live for one rendering, and a page shown for the first time
     // re-renders its plot at its new size. So each application page asks for its own image
@@ -349,9 +508,13 @@ int main(int argc, char *argv[])
 
     tour.click("pushButton_Connection");
     findSensorsTour(tour, window, outDir, link, step);
+    liveTour(tour, window, sim, step);
+
+    auto *connection = tour.widget<QAbstractButton>("pushButton_Connection");
+    if (connection && !connection->isChecked())
+        tour.click("pushButton_Connection");
     tour.click("pushButton_Disconnect");
     window.close();
-    sim.terminate();
-    sim.waitForFinished();
+    sim.stop();
     return status;
 }
