@@ -1,6 +1,6 @@
 #include "trendswindow.h"
 
-#include "recordingformat.h"
+#include "briscaregisters.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -17,7 +17,7 @@ constexpr double ViewSeconds = 10 * 60;
 double celsius(quint16 raw)
 {
     // Exact to the hundredth, as the recording writes it.
-    return Recording::celsiusHundredths(raw) / 100.0;
+    return Brisca::celsiusHundredths(raw) / 100.0;
 }
 
 struct SeriesLook
