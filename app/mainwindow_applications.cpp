@@ -5,7 +5,9 @@
 
 #include "briscadevice.h"
 #include "briscaregisters.h"
+#include "framepages.h"
 #include "image.h"
+#include "sample.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -16,12 +18,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 
-namespace {
-
-// Application 1 limits its field of view to the inner 20 x 20 pixels.
-constexpr quint8 limitedFieldOfView = 20;
-
-} // namespace
+#include <utility>
 
 // Both thresholds of an application go out together, the maximum first; an editor the
 // temperature choice disables sends the value it shows.
@@ -137,8 +134,9 @@ void MainWindow::on_radioButton_app1LimitFov_toggled(bool checked)
     if (writesChange())
         device->writeApp1LimitFov(checked);
     // The last frame is drawn again with or without the square; no new frame is read.
-    if (checked)
-        ui->tempPlot_app1->drawCenteredSquare(limitedFieldOfView);
+    Recording::Sample option;
+    option.measurements.app1LimitFov = checked;
+    FramePages::drawOverlays(*ui->tempPlot_app1, FramePages::Application1, option);
     ui->tempPlot_app1->plotPixelData();
 }
 
@@ -300,26 +298,16 @@ void MainWindow::updateImageWithPixelData(QVector<quint16> frame)
 
     // The view reads exactly one frame's worth of values; anything else is not a frame.
     if (frame.size() == Brisca::FramePixelCount) {
-        ui->tempPlot_app1->setPixelData(frame);
-        if (device->app1LimitFov)
-            ui->tempPlot_app1->drawCenteredSquare(limitedFieldOfView);
-        ui->tempPlot_app1->plotPixelData();
-
-        ui->tempPlot_app2->setPixelData(frame);
-        ui->tempPlot_app2->drawCenteredSquare(device->reticleSize);
-        ui->tempPlot_app2->plotPixelData();
-
-        ui->tempPlot_app3->setPixelData(frame);
-        if (Brisca::gridCodeKnown(device->gridRoiSize)) {
-            ui->tempPlot_app3->drawRoiGrid(Brisca::roiSideFromGridCode(device->gridRoiSize),
-                                           device->roiTemperatures, device->app3MinThreshold,
-                                           device->app3MaxThreshold);
-        } else {
-            // A code the grid cannot be built from: the frame is shown bare, and the
-            // region temperatures of this read are dropped as a drawn grid would.
-            device->roiTemperatures.clear();
-        }
-        ui->tempPlot_app3->plotPixelData();
+        // The pages draw their overlays from the device's settings as they are now, and the
+        // region temperatures of this read label the grid once: the list is used up here
+        // whether or not a grid can be drawn.
+        Recording::Sample shown;
+        shown.frame = std::move(frame);
+        shown.measurements = Recording::Measurements::fromDevice(*device);
+        shown.roiTemperatures = std::exchange(device->roiTemperatures, {});
+        image *const plots[] = {ui->tempPlot_app1, ui->tempPlot_app2, ui->tempPlot_app3};
+        for (int page = 0; page < FramePages::PageCount; ++page)
+            FramePages::showFrame(*plots[page], page, shown);
     }
 
     ui->statusbar->showMessage(QStringLiteral("Done"), StatusTimeoutMs);
