@@ -4,8 +4,13 @@
 #include "about.h"
 #include "briscadevice.h"
 #include "briscaregisters.h"
+#include "keepgoingoption.h"
+#include "recordingcontroller.h"
+#include "recordingstatuswidget.h"
 
 #include <QDesktopServices>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QSerialPort>
 #include <QSignalBlocker>
@@ -29,6 +34,30 @@ MainWindow::MainWindow(QWidget *parent)
     // setupUi connects the on_<object>_<signal> handlers as its very last step, so none of
     // them runs while the form is being built. Nothing else happens until Connect.
     ui->setupUi(this);
+    setUpRecording();
+}
+
+// Export, recording, replay and trends, and continuous mode's keep-going option: classes of
+// their own that follow the device the window holds.
+void MainWindow::setUpRecording()
+{
+    auto *recording =
+        new RecordingController(this, ui->tempPlot_app1, ui->tempPlot_app2, ui->tempPlot_app3);
+    auto *file = new QMenu(tr("&File"), this);
+    file->setObjectName(QStringLiteral("menuFile"));
+    file->addActions(recording->fileMenuActions());
+    ui->menubar->insertMenu(ui->menubar->actions().value(0), file);
+    ui->menuTools->addAction(recording->trendsAction());
+    ui->statusbar->addPermanentWidget(recording->statusWidget());
+    connect(recording, &RecordingController::statusMessage, this, &MainWindow::status_received);
+    connect(this, &MainWindow::deviceChanged, recording, &RecordingController::setDevice);
+
+    auto *keepGoing = new KeepGoingOption(
+        {ui->pushButton_cycleMode, ui->pushButton_cycleMode1, ui->pushButton_cycleMode3},
+        [this] { return cycleModeActive; }, this);
+    connect(this, &MainWindow::deviceChanged, keepGoing, &KeepGoingOption::setDevice);
+    connect(keepGoing, &KeepGoingOption::frameMissed, recording,
+            &RecordingController::countMissedFrame);
 }
 
 MainWindow::~MainWindow()

@@ -114,6 +114,7 @@ private:
     static constexpr int StatusTimeoutMs = 5000;
 
     void showPage(int index);
+    void setUpRecording();
     void setDeviceControlsEnabled(bool on);  // mainwindow.cpp
     void applyTemperatureChoice(int choice); // mainwindow_settings.cpp
     void setCycleMode(bool on);              // mainwindow_applications.cpp
