@@ -7,6 +7,9 @@
 // another simulator binary.
 
 #include "mainwindow.h"
+#include "recordingcontroller.h"
+#include "replaywindow.h"
+#include "trendswindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -16,11 +19,19 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QProcess>
 #include <QRadioButton>
+#include <QSlider>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+#include <qcustomplot.h>
 
 #include <cstdio>
 #include <functional>
@@ -100,15 +111,27 @@ public:
         return true;
     }
 
+    MainWindow &window() const { return m_window; }
+    QString outDir() const { return m_outDir; }
+
     bool sawMessage(const QString &text) const { return m_messages.contains(text); }
     void forgetMessages() { m_messages.clear(); }
 
-    bool save(const QString &name)
+    bool save(const QString &name) { return saveWidget(m_window, name); }
+
+    // A picture of `widget`, with `popup` (an open menu) drawn over it where it shows on screen.
+    bool saveWidget(QWidget &widget, const QString &name, QWidget *popup = nullptr)
     {
         // Let queued repaints (the plots repaint on the next event loop turn) land first.
         QTest::qWait(200);
+        QPixmap picture = widget.grab();
+        if (popup) {
+            QPainter painter(&picture);
+            painter.drawPixmap(popup->mapToGlobal(QPoint()) - widget.mapToGlobal(QPoint()),
+                               popup->grab());
+        }
         const QString path = QDir(m_outDir).filePath(name);
-        if (!m_window.grab().save(path, "PNG"))
+        if (!picture.save(path, "PNG"))
             return false;
         std::printf("%s\n", qPrintable(path));
         return true;
@@ -119,6 +142,89 @@ private:
     QString m_outDir;
     QStringList m_messages;
 };
+
+// Pictures 30-39: export, recording, replay and trends. Continuous mode runs on the
+// Application 3 page with a recording going; the File menu is shot open over it, then the
+// recording is opened for replay, and the trends of the run are shown zoomed to it.
+bool recordingTour(Tour &tour, const QString &recordingPath)
+{
+    MainWindow &window = tour.window();
+    auto *controller = window.findChild<RecordingController *>();
+    auto *file = window.findChild<QMenu *>(QStringLiteral("menuFile"));
+    auto *cycle = tour.widget<QAbstractButton>("pushButton_cycleMode3");
+    if (!controller || !file || !cycle)
+        return false;
+
+    // "Record…" asks for a file name in a dialog; the tour names it itself.
+    if (!controller->startRecording(recordingPath))
+        return false;
+    int frames = 0;
+    QObject counter;
+    QObject::connect(controller->recorder(), &Recorder::rowWritten, &counter,
+                     [&frames] { ++frames; });
+    if (!tour.click("pushButton_cycleMode3") || !waitUntil([&] { return frames >= 120; }, 60000))
+        return false;
+
+    // The keep-going option in the context menu of the continuous-mode button. The menu runs
+    // its own event loop, so it is shot and closed from a timer inside it.
+    bool optionShot = false;
+    QTimer::singleShot(400, &window, [&] {
+        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+            optionShot = tour.saveWidget(window, QStringLiteral("31-keep-going.png"), menu);
+            menu->close();
+        }
+    });
+    const QPoint at = cycle->rect().center();
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, cycle->mapToGlobal(at));
+    QApplication::sendEvent(cycle, &menuEvent);
+    if (!optionShot)
+        return false;
+
+    // The File menu opened with the mouse while the recording runs.
+    QMenuBar *bar = window.menuBar();
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
+                      bar->actionGeometry(file->menuAction()).center());
+    if (!waitUntil([&] { return file->isVisible(); }) ||
+        !tour.saveWidget(window, QStringLiteral("30-file-menu.png"), file))
+        return false;
+    file->close();
+
+    tour.click("pushButton_cycleMode3");
+    waitUntil([&] { return frames >= 130; }, 5000);
+    controller->stopRecording();
+
+    // The trends of the run: the last ten minutes show, so the wheel zooms in on the run.
+    QAction *trendsAction = controller->trendsAction();
+    if (!trendsAction->isEnabled())
+        return false;
+    trendsAction->trigger();
+    TrendsWindow *trends = controller->trendsWindow();
+    if (!QTest::qWaitForWindowExposed(trends))
+        return false;
+    QCustomPlot *plot = trends->plot();
+    const QPoint right(plot->axisRect()->right() - 5, plot->axisRect()->center().y());
+    for (int i = 0; i < 20; ++i) {
+        QWheelEvent wheel(right, plot->mapToGlobal(right), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(plot, &wheel);
+    }
+    if (!tour.saveWidget(*trends, QStringLiteral("33-trends.png")))
+        return false;
+    trends->close();
+
+    // The recording in replay, on the Application 3 page, some way into the run.
+    QString error;
+    ReplayWindow *replay = controller->openRecording(recordingPath, &error);
+    if (!replay || !QTest::qWaitForWindowExposed(replay))
+        return false;
+    replay->findChild<QTabWidget *>()->setCurrentIndex(2);
+    // Overlays last one rendering: the frame is drawn after its page is on screen.
+    QTest::qWait(200);
+    replay->slider()->setValue(replay->frameCount() / 2);
+    const bool shot = tour.saveWidget(*replay, QStringLiteral("32-replay.png"));
+    replay->close();
+    return shot;
+}
 
 } // namespace
 
@@ -209,6 +315,9 @@ int main(int argc, char *argv[])
         "pushButton_Application3", "pushButton_app3GetImage",
         [&] { return tour.choose("comboBox_gridROISize", QStringLiteral("4x4")); },
         QStringLiteral("05-application3.png"));
+
+    step(recordingTour(tour, tmp.filePath(QStringLiteral("recording.csv"))),
+         "the recording pictures failed");
 
     tour.click("pushButton_Connection");
     tour.click("pushButton_Disconnect");
