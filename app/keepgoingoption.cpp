@@ -5,6 +5,8 @@
 #include <QAbstractButton>
 #include <QAction>
 
+#include <utility>
+
 KeepGoingOption::KeepGoingOption(const QList<QAbstractButton *> &cycleButtons,
                                  std::function<bool()> continuousModeRuns, QObject *parent)
     : QObject(parent)

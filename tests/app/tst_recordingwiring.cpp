@@ -88,8 +88,8 @@ void tst_RecordingWiring::framesOfTheWindowAreRecordedAndExported()
     QVERIFY(driver.connectAndSelect());
     driver.child<QPushButton>("pushButton_app2GetImage")->click();
     QTRY_COMPARE(controller->recorder()->rowCount(), qint64(4));
-    QVERIFY2(statusWidgetOf(driver)->text().contains("4 rows"),
-             qPrintable(statusWidgetOf(driver)->text()));
+    QTRY_VERIFY2(statusWidgetOf(driver)->text().contains("4 rows"),
+                 qPrintable(statusWidgetOf(driver)->text()));
     controller->stopRecording();
 
     const Recording::Contents contents = Recording::readRecording(path);
