@@ -8,12 +8,17 @@
 #include "connectfailure.h"
 #include "connectionpage.h"
 #include "dataage.h"
+#include "keepgoingoption.h"
 #include "linkmonitor.h"
 #include "linkstateindicator.h"
 #include "linkstatisticswidget.h"
+#include "recordingcontroller.h"
+#include "recordingstatuswidget.h"
 #include "windowkeys.h"
 
 #include <QDesktopServices>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QSerialPort>
 #include <QSignalBlocker>
@@ -49,6 +54,30 @@ MainWindow::MainWindow(QWidget *parent)
     m_dataAge = new DataAge(*ui, link, this);
     connect(this, &MainWindow::deviceChanged, m_dataAge, &DataAge::setDevice);
     new WindowKeys(this);
+    setUpRecording();
+}
+
+// Export, recording, replay and trends, and continuous mode's keep-going option: classes of
+// their own that follow the device the window holds.
+void MainWindow::setUpRecording()
+{
+    auto *recording =
+        new RecordingController(this, ui->tempPlot_app1, ui->tempPlot_app2, ui->tempPlot_app3);
+    auto *file = new QMenu(tr("&File"), this);
+    file->setObjectName(QStringLiteral("menuFile"));
+    file->addActions(recording->fileMenuActions());
+    ui->menubar->insertMenu(ui->menubar->actions().value(0), file);
+    ui->menuTools->addAction(recording->trendsAction());
+    ui->statusbar->addPermanentWidget(recording->statusWidget());
+    connect(recording, &RecordingController::statusMessage, this, &MainWindow::status_received);
+    connect(this, &MainWindow::deviceChanged, recording, &RecordingController::setDevice);
+
+    auto *keepGoing = new KeepGoingOption(
+        {ui->pushButton_cycleMode, ui->pushButton_cycleMode1, ui->pushButton_cycleMode3},
+        [this] { return cycleModeActive; }, this);
+    connect(this, &MainWindow::deviceChanged, keepGoing, &KeepGoingOption::setDevice);
+    connect(keepGoing, &KeepGoingOption::frameMissed, recording,
+            &RecordingController::countMissedFrame);
 }
 
 MainWindow::~MainWindow()

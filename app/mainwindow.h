@@ -115,6 +115,7 @@ private:
     static constexpr int StatusTimeoutMs = 5000;
 
     void showPage(int index);
+    void setUpRecording();
     void setDeviceControlsEnabled(bool on);  // mainwindow.cpp
     void applyTemperatureChoice(int choice); // mainwindow_settings.cpp
     void setCycleMode(bool on);              // mainwindow_applications.cpp
@@ -134,7 +135,7 @@ private:
     void writeSettingBox(int address, int value);
     // Application 1's coldest and hottest pixel on its plot, when they belong to the frame
     // drawn (mainwindow_applications.cpp).
-    void drawApp1Extremes(bool frameArriving);
+    bool app1ExtremesCurrent(bool frameArriving) const;
     void setThresholds(int application);   // mainwindow_applications.cpp
     void clearNoNcOutput();                // mainwindow_applications.cpp
     void updateMeasurements();             // mainwindow_applications.cpp

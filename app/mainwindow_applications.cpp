@@ -8,6 +8,7 @@
 #include "dataage.h"
 #include "framepages.h"
 #include "image.h"
+#include "sample.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -18,12 +19,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 
-namespace {
-
-// Application 1 limits its field of view to the inner 20 x 20 pixels.
-constexpr quint8 limitedFieldOfView = 20;
-
-} // namespace
+#include <utility>
 
 // Both thresholds of an application go out together, the maximum first; an editor the
 // temperature choice disables sends the value it shows.
@@ -139,24 +135,25 @@ void MainWindow::on_radioButton_app1LimitFov_toggled(bool checked)
     if (writesChange())
         device->writeApp1LimitFov(checked);
     // The last frame is drawn again with or without the square; no new frame is read.
-    if (checked)
-        ui->tempPlot_app1->drawCenteredSquare(limitedFieldOfView);
-    drawApp1Extremes(false);
+    Recording::Sample option;
+    if (device)
+        option.measurements = Recording::Measurements::fromDevice(*device);
+    option.measurements.app1LimitFov = checked;
+    if (!app1ExtremesCurrent(false))
+        FramePages::forgetExtremes(option.measurements);
+    FramePages::drawOverlays(*ui->tempPlot_app1, FramePages::Application1, option);
     ui->tempPlot_app1->plotPixelData();
 }
 
-void MainWindow::drawApp1Extremes(bool frameArriving)
+bool MainWindow::app1ExtremesCurrent(bool frameArriving) const
 {
     // Positions from before the sensor last fell silent, or read after the frame shown,
     // would point beside the spots they name.
     if (!device || !m_dataAge->isCurrent(DataAge::App1Measurements))
-        return;
-    if (!frameArriving &&
-        (!m_dataAge->isCurrent(DataAge::Frame) ||
-         m_dataAge->receivedAt(DataAge::App1Measurements) > m_dataAge->receivedAt(DataAge::Frame)))
-        return;
-    ui->tempPlot_app1->drawExtremes(FramePages::positionCell(device->app1MinPosition),
-                                    FramePages::positionCell(device->app1MaxPosition));
+        return false;
+    return frameArriving ||
+           (m_dataAge->isCurrent(DataAge::Frame) &&
+            m_dataAge->receivedAt(DataAge::App1Measurements) <= m_dataAge->receivedAt(DataAge::Frame));
 }
 
 void MainWindow::on_spinBox_movingAverageWindow_editingFinished()
@@ -317,27 +314,18 @@ void MainWindow::updateImageWithPixelData(QVector<quint16> frame)
 
     // The view reads exactly one frame's worth of values; anything else is not a frame.
     if (frame.size() == Brisca::FramePixelCount) {
-        ui->tempPlot_app1->setPixelData(frame);
-        if (device->app1LimitFov)
-            ui->tempPlot_app1->drawCenteredSquare(limitedFieldOfView);
-        drawApp1Extremes(true);
-        ui->tempPlot_app1->plotPixelData();
-
-        ui->tempPlot_app2->setPixelData(frame);
-        ui->tempPlot_app2->drawCenteredSquare(device->reticleSize);
-        ui->tempPlot_app2->plotPixelData();
-
-        ui->tempPlot_app3->setPixelData(frame);
-        if (Brisca::gridCodeKnown(device->gridRoiSize)) {
-            ui->tempPlot_app3->drawRoiGrid(Brisca::roiSideFromGridCode(device->gridRoiSize),
-                                           device->roiTemperatures, device->app3MinThreshold,
-                                           device->app3MaxThreshold);
-        } else {
-            // A code the grid cannot be built from: the frame is shown bare, and the
-            // region temperatures of this read are dropped as a drawn grid would.
-            device->roiTemperatures.clear();
-        }
-        ui->tempPlot_app3->plotPixelData();
+        // The pages draw their overlays from the device's settings as they are now, and the
+        // region temperatures of this read label the grid once: the list is used up here
+        // whether or not a grid can be drawn.
+        Recording::Sample shown;
+        shown.frame = std::move(frame);
+        shown.measurements = Recording::Measurements::fromDevice(*device);
+        shown.roiTemperatures = std::exchange(device->roiTemperatures, {});
+        if (!app1ExtremesCurrent(true))
+            FramePages::forgetExtremes(shown.measurements);
+        image *const plots[] = {ui->tempPlot_app1, ui->tempPlot_app2, ui->tempPlot_app3};
+        for (int page = 0; page < FramePages::PageCount; ++page)
+            FramePages::showFrame(*plots[page], page, shown);
     }
 
     ui->statusbar->showMessage(QStringLiteral("Done"), StatusTimeoutMs);

@@ -14,7 +14,9 @@ RecordingStatusWidget::RecordingStatusWidget(QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 0, 4, 0);
     layout->addWidget(m_label);
-    // The duration is the only figure that changes between rows.
+    // The figures are brought up to date once a second, not with every row: continuous mode
+    // writes several rows a second, and each repaint of the status bar would hold up the
+    // link, which runs on the same thread.
     m_clock.setInterval(1000);
     connect(&m_clock, &QTimer::timeout, this, &RecordingStatusWidget::refresh);
     hide();
@@ -26,7 +28,6 @@ void RecordingStatusWidget::setRecorder(Recorder *recorder)
         disconnect(m_recorder, nullptr, this, nullptr);
     m_recorder = recorder;
     if (recorder) {
-        connect(recorder, &Recorder::rowWritten, this, &RecordingStatusWidget::refresh);
         connect(recorder, &Recorder::recordingChanged, this, &RecordingStatusWidget::refresh);
     }
     refresh();

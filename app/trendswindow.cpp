@@ -1,6 +1,6 @@
 #include "trendswindow.h"
 
-#include "recordingformat.h"
+#include "briscaregisters.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -13,11 +13,15 @@
 namespace {
 
 constexpr double ViewSeconds = 10 * 60;
+// Ten minutes across the plot move by a pixel or two in a second, so drawing more often shows
+// nothing new; every drawing runs on the thread that carries the link, and each one would
+// hold up the next request of continuous mode.
+constexpr int RedrawMs = 1000;
 
 double celsius(quint16 raw)
 {
     // Exact to the hundredth, as the recording writes it.
-    return Recording::celsiusHundredths(raw) / 100.0;
+    return Brisca::celsiusHundredths(raw) / 100.0;
 }
 
 struct SeriesLook
@@ -125,6 +129,13 @@ TrendsWindow::TrendsWindow(QWidget *parent)
 
     const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
     m_plot->xAxis->setRange(now - ViewSeconds, now);
+
+    m_redraw.setSingleShot(true);
+    m_redraw.setInterval(RedrawMs);
+    connect(&m_redraw, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            m_plot->replot();
+    });
 }
 
 void TrendsWindow::showEvent(QShowEvent *event)
@@ -207,8 +218,8 @@ void TrendsWindow::addSample(const Recording::Sample &sample, bool freshMeasurem
         followLatest();
     else
         fitValueAxes();
-    if (isVisible())
-        m_plot->replot(QCustomPlot::rpQueuedReplot);
+    if (isVisible() && !m_redraw.isActive())
+        m_redraw.start();
 }
 
 void TrendsWindow::updateThresholds(const Recording::Measurements &m)

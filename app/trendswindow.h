@@ -2,6 +2,7 @@
 
 #include "sample.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -69,6 +70,8 @@ private:
     // Maximum and minimum line of each application.
     std::array<QCPItemStraightLine *, 6> m_thresholds{};
     std::array<QCPItemText *, 6> m_thresholdLabels{};
+    // Draws what arrived since the last drawing; see addSample().
+    QTimer m_redraw;
     int m_maxPoints = 20000;
     double m_latestKey = 0;
     bool m_following = true;

@@ -13,6 +13,8 @@ namespace {
 
 // Marks the reply of the first region chunk: its answer opens a new region read.
 constexpr char FirstRoiChunkProperty[] = "briscaFirstRoiChunk";
+// Marks the reply of an image's last frame chunk: without its answer there is no frame.
+constexpr char EndsImageProperty[] = "briscaEndsImage";
 
 void logValue(const char *prefix, int address, const QString &value)
 {
@@ -144,6 +146,8 @@ QModbusReply *BriscaDevice::hand(const Request &request)
     reply->setProperty(AskedProperty, QVariant::fromValue(asked));
     if (request.firstRoiChunk)
         reply->setProperty(FirstRoiChunkProperty, true);
+    if (request.endsImage)
+        reply->setProperty(EndsImageProperty, true);
     switch (request.kind) {
     case ReplyKind::Data:
         connect(reply, &QModbusReply::finished, this, &BriscaDevice::dataReady);
@@ -683,6 +687,9 @@ void BriscaDevice::pixelReqReturned()
     } else if (outcome == Outcome::Refused) {
         emit signal_status(strayAnswerText(false));
     }
+    if ((outcome == Outcome::Failed || outcome == Outcome::Refused) &&
+        reply->property(EndsImageProperty).toBool())
+        emit imageMissed();
     reply->deleteLater();
 }
 

@@ -173,6 +173,10 @@ signals:
     void holdingRegsDataReady();
     void discreteInputsDataReady();
     void pixelDataReady(QVector<quint16> frame);
+    // An image of requestImage() ended without its frame: the answer to its last chunk failed
+    // or was refused, so no pixelDataReady follows for it. Not emitted when the operator's
+    // own Disconnect ends it.
+    void imageMissed();
     void app3DataReady();
     void connectionValidated();
     // A counter of statistics() changed.

@@ -149,6 +149,16 @@ inline quint16 celsiusToKelvinTenths(double celsius)
     return quint16(quint32(whole) & 0xFFFFu);
 }
 
+// The exact temperature of a raw value in hundredths of a degree Celsius, computed in
+// integers: a tenth of a kelvin is ten hundredths and 0 °C lies 27315 hundredths above zero
+// kelvin, so the result always ends in 5 and gives the raw value back exactly
+// (raw = (hundredths + 27315) / 10). Recordings and the trends use it where a file or a
+// plot must keep what the sensor sent.
+constexpr int celsiusHundredths(quint16 raw)
+{
+    return int(raw) * 10 - 27315;
+}
+
 // A temperature as a threshold editor shows it, in tenths of a degree. A raw value lies
 // exactly half a tenth of a degree between two tenths (2981 is 24.95 degrees), and the
 // single-precision path above rounds that half down for about half of all raw values

@@ -140,7 +140,7 @@ QString badValue(int column, const char *begin, const char *end, const QString &
 
 void appendCelsius(QByteArray &out, quint16 raw)
 {
-    const int hundredths = celsiusHundredths(raw);
+    const int hundredths = Brisca::celsiusHundredths(raw);
     if (hundredths < 0)
         out.append('-');
     const unsigned magnitude = unsigned(std::abs(hundredths));

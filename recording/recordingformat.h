@@ -12,13 +12,6 @@
 // count in integers, so that the text gives back the raw value exactly.
 namespace Recording {
 
-// A tenth of a kelvin is ten hundredths of a degree and 0 °C is 27315 hundredths above zero
-// kelvin, so the hundredths are exact and always end in 5.
-constexpr int celsiusHundredths(quint16 raw)
-{
-    return int(raw) * 10 - 27315;
-}
-
 // "-273.15" to "6280.35"; a '-' only below zero, so raw 2731 is "-0.05".
 void appendCelsius(QByteArray &out, quint16 raw);
 QByteArray celsiusText(quint16 raw);

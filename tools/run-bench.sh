@@ -9,19 +9,26 @@
 #      that the count repeats;
 #   4. resident memory after 10 and after 2000 frames;
 #   5. the soak: 5000 continuous frames under random faults (memory at frame 500 and at the
-#      end, plot items left over, the continuous loop's stops), about six more minutes.
+#      end, plot items left over, the continuous loop's stops), about six more minutes;
+#   6. continuous mode at 19200 and 256000 baud with a recording running and the trends
+#      window shown, against the same run without them, in alternating blocks of one run;
+#   7. resident memory over 10,000 frames with recording and trends on (unpaced sensor);
+#   8. replay of a 10,000-frame recording: time to open it, frames per second stepping.
 #
 # Installs what is missing, builds into build-bench/ (Release) and runs everything there;
 # takes about five minutes. Timing figures depend on how busy the machine is: the load
 # average is printed next to them.
 #
 # BRISCA_BENCH_BUILD overrides the build folder; BENCH_MEMORY_FRAMES (default 2000) the
-# length of the memory run; BENCH_SOAK_FRAMES (default 5000, 0 skips it) that of the soak.
+# length of the memory run; BENCH_SOAK_FRAMES (default 5000, 0 skips it) that of the soak;
+# BENCH_RECORDING_FRAMES (default 10000) that of the memory run with recording and trends and
+# of the replayed recording.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BRISCA_BENCH_BUILD:-$top/build-bench}
 memory_frames=${BENCH_MEMORY_FRAMES:-2000}
 soak_frames=${BENCH_SOAK_FRAMES:-5000}
+recording_frames=${BENCH_RECORDING_FRAMES:-10000}
 bash "$top/tools/install-deps.sh"
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -99,6 +106,10 @@ issuing1=$(issuing "$logs/linkwork-1.annotate")
 echo "instructions per frame: run 1 $ir1, run 2 $ir2; reply handlers $handlers1; requestImage $issuing1" >&2
 
 run memory "$perf" memory "$memory_frames"
+run recording-19200 "$perf" recording 19200 10 4
+run recording-256000 "$perf" recording 256000 50 8
+run recmemory "$perf" recmemory "$recording_frames"
+run replay "$perf" replay "$recording_frames" 500
 if [ "$soak_frames" -gt 0 ]; then
     run soak "$build/bench/soak/brisca-soak" --frames "$soak_frames"
 fi
@@ -112,6 +123,10 @@ rate_115200=$(result rate-115200)
 rate_256000=$(result rate-256000)
 draw=$(result draw)
 memory=$(result memory)
+recording_19200=$(result recording-19200)
+recording_256000=$(result recording-256000)
+recmemory=$(result recmemory)
+replay=$(result replay)
 
 pct() { awk -v r="$1" 'BEGIN { printf "%.1f %%", 100 * r }'; }
 mega() { awk -v n="$1" 'BEGIN { printf "%.2f M", n / 1e6 }'; }
@@ -140,6 +155,22 @@ printf '| Link work of one frame (callgrind, 20 frames, two runs) | %s / %s inst
     "$(mega "$ir1")" "$(mega "$ir2")" "$(mega "$handlers1")" "$(mega "$issuing1")"
 printf '| Resident memory after 10 / %s frames | %s / %s KiB | | %+d KiB | no growth |\n' \
     "$(get "$memory" frames)" "$rss10" "$rss_end" "$(awk -v a="$rss10" -v b="$rss_end" 'BEGIN { print b - a }')"
+recording_row() {
+    local line=$1
+    printf '| Continuous mode with recording and trends, %s baud 8E1, %s frames each way in %s alternating blocks | %s frames/s | %s frames/s without them | %s | ≥ 98 %% |\n' \
+        "$(get "$line" baud)" "$(get "$line" frames)" "$(get "$line" blocks)" "$(get "$line" on)" \
+        "$(get "$line" off)" "$(pct "$(get "$line" ratio)")"
+}
+recording_row "$recording_19200"
+recording_row "$recording_256000"
+printf '| Resident memory with recording and trends after 10 / %s / %s frames | %s / %s / %s KiB | %s trend points per series at the end | %+d KiB after warm-up | flat after warm-up |\n' \
+    "$(get "$recmemory" warm)" "$(get "$recmemory" frames)" "$(get "$recmemory" rss10)" \
+    "$(get "$recmemory" rss_warm)" "$(get "$recmemory" rss_end)" "$(get "$recmemory" points)" \
+    "$(awk -v a="$(get "$recmemory" rss_warm)" -v b="$(get "$recmemory" rss_end)" 'BEGIN { print b - a }')"
+printf '| Replay of a %s-frame recording (%s bytes): open | %s ms | | – | – |\n' \
+    "$(get "$replay" frames)" "$(get "$replay" bytes)" "$(get "$replay" open)"
+printf '| Replay: stepping, Application 3 page shown | %s frames/s (median %s ms per step) | | – | – |\n' \
+    "$(get "$replay" fps)" "$(get "$replay" step)"
 echo
 echo "The paced sensor alone, the 16 exchanges of one image sent straight (measured / on a real"
 echo "line, without the master's silences): 19200: $(pace_cell "$pace_19200"); 115200: $(pace_cell "$pace_115200"); 256000: $(pace_cell "$pace_256000")"

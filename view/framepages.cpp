@@ -22,6 +22,12 @@ bool extremesKnown(const Recording::Measurements &m)
     return m.app1MinTemp != 0 || m.app1MaxTemp != 0;
 }
 
+void forgetExtremes(Recording::Measurements &m)
+{
+    m.app1MinTemp = 0;
+    m.app1MaxTemp = 0;
+}
+
 void drawOverlays(image &plot, int page, const Recording::Sample &sample)
 {
     const Recording::Measurements &m = sample.measurements;
@@ -36,11 +42,11 @@ void drawOverlays(image &plot, int page, const Recording::Sample &sample)
         plot.drawCenteredSquare(m.reticleSize);
         break;
     case Application3: {
-        const quint8 side = Brisca::roiSideFromGridCode(m.gridRoiSize);
         // The sensor's four region sizes; any other code shows the frame bare.
-        if (side == 2 || side == 4 || side == 8 || side == 16) {
+        if (Brisca::gridCodeKnown(m.gridRoiSize)) {
             QVector<quint16> labels = sample.roiTemperatures;
-            plot.drawRoiGrid(side, labels, m.app3MinThreshold, m.app3MaxThreshold);
+            plot.drawRoiGrid(Brisca::roiSideFromGridCode(m.gridRoiSize), labels, m.app3MinThreshold,
+                             m.app3MaxThreshold);
         }
         break;
     }

@@ -26,6 +26,9 @@ QPoint positionCell(quint16 position);
 // (-273 degrees) is what a cache holds before the first answer.
 bool extremesKnown(const Recording::Measurements &m);
 
+// Makes the extremes of `m` unknown, so that no marks are drawn for them.
+void forgetExtremes(Recording::Measurements &m);
+
 // Adds the overlays of `page` for the settings and region temperatures of `sample`. They
 // last for one rendering, like every overlay of the view.
 void drawOverlays(image &plot, int page, const Recording::Sample &sample);

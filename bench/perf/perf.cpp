@@ -8,6 +8,15 @@
 //                                    images' requests sent straight, without the window
 //   brisca-perf draw [FRAMES]        cost of drawing one frame on the three plots
 //   brisca-perf memory [FRAMES]      resident memory over a long continuous run
+//   brisca-perf recording BAUD [FRAMES] [BLOCKS] [both|recording|trends]
+//                                    continuous mode against the paced sensor in blocks of
+//                                    FRAMES, with a recording and the trends window (or one of
+//                                    them) and without them in turn
+//   brisca-perf recmemory [FRAMES]   resident memory with a recording and the trends window
+//                                    over a long run against the unpaced sensor
+//   brisca-perf replay [FRAMES] [STEPS]
+//                                    opening a recording of FRAMES frames for replay, and
+//                                    stepping through it
 //
 // Each command prints what it measured and ends with one "result key=value ..." line that
 // tools/run-bench.sh collects into its table. Run it with QT_QPA_PLATFORM=offscreen.
@@ -20,18 +29,27 @@
 #include "briscadevice.h"
 #include "mainwindow.h"
 #include "perfsupport.h"
+#include "recorder.h"
+#include "recordingcontroller.h"
+#include "replaywindow.h"
 #include "rtuframer.h"
+#include "trendswindow.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QSerialPort>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <qcustomplot.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -514,10 +532,265 @@ int memory(int frames)
     return 0;
 }
 
+// --- recording, recording memory, replay ------------------------------------------------
+
+// Export, recording and trends as the window holds them: "on" is a recording running and the
+// trends window shown, "off" neither.
+class RecordingParts
+{
+public:
+    explicit RecordingParts(MainWindow &window)
+        : m_controller(window.findChild<RecordingController *>())
+    {}
+
+    bool found() const { return m_controller != nullptr; }
+    RecordingController *controller() const { return m_controller; }
+
+    // `which` is "both", or "recording" or "trends" alone to see what each costs.
+    bool switchOn(const QString &path, const QString &which = QStringLiteral("both"))
+    {
+        if (which != QLatin1String("trends") && !m_controller->startRecording(path))
+            return false;
+        if (which == QLatin1String("recording"))
+            return true;
+        QAction *trends = m_controller->trendsAction();
+        if (!trends->isEnabled())
+            return false;
+        trends->trigger();
+        return m_controller->trendsWindow()->isVisible();
+    }
+
+    void switchOff()
+    {
+        m_controller->stopRecording();
+        m_controller->trendsWindow()->hide();
+    }
+
+private:
+    RecordingController *m_controller;
+};
+
+int recordingRate(int baud, int frames, int blocks, const QString &which)
+{
+    Perf::Sim sim;
+    if (!sim.start(sensorArgs(sim, baud, true)))
+        return fail("the virtual sensor did not start");
+    Session session;
+    if (!session.open(sim, baud))
+        return fail("connect and select failed");
+    RecordingParts parts(session.window());
+    if (!parts.found())
+        return fail("the window has no recording controller");
+    QTemporaryDir files;
+
+    // Blocks alternate as off, on, on, off, off, on, ...: a drift of the machine's load over
+    // the run weighs on both alike. Each block starts continuous mode afresh; its first frame
+    // only opens the stopwatch.
+    QElapsedTimer clock;
+    clock.start();
+    double ms[2] = {0, 0};
+    int counted[2] = {0, 0};
+    qint64 rows = 0, bytes = 0;
+    QStringList blockRates;
+    const int imageMs = int(2800 * Perf::characterMs(baud)) + 1000;
+    for (int block = 0; block < blocks; ++block) {
+        const int on = (block % 4 == 1 || block % 4 == 2) ? 1 : 0;
+        if (on && !parts.switchOn(files.filePath(QStringLiteral("block%1.csv").arg(block)), which))
+            return fail("recording could not start");
+        QVector<qint64> stamps;
+        const bool ran = session.runContinuous(
+            frames + 1, [&](int) { stamps << clock.nsecsElapsed(); }, (frames + 3) * imageMs * 3);
+        if (on) {
+            rows += parts.controller()->recorder()->rowCount();
+            bytes += parts.controller()->recorder()->size();
+            parts.switchOff();
+        }
+        if (!ran)
+            return fail("continuous mode stalled");
+        const double blockMs = msSince(stamps.at(0), stamps.at(frames));
+        ms[on] += blockMs;
+        counted[on] += frames;
+        blockRates << QStringLiteral("%1 %2")
+                          .arg(QLatin1String(on ? "on" : "off"))
+                          .arg(frames * 1000.0 / blockMs, 0, 'f', 3);
+    }
+    sim.stop();
+    const double fpsOff = counted[0] * 1000.0 / ms[0];
+    const double fpsOn = counted[1] * 1000.0 / ms[1];
+    std::printf("continuous mode at %d baud 8E1 against the paced sensor, %d blocks of %d "
+                "frames, %s off and on in turn:\n",
+                baud, blocks, frames,
+                which == QLatin1String("both") ? "recording and trends" : qPrintable(which));
+    std::printf("  blocks (frames/s): %s\n", qPrintable(blockRates.join(QStringLiteral(", "))));
+    std::printf("  off %.3f frames/s, on %.3f frames/s: %.2f %% of the rate without them\n", fpsOff,
+                fpsOn, 100.0 * fpsOn / fpsOff);
+    std::printf("  recorded while on: %lld rows, %lld bytes\n", rows, bytes);
+    std::printf("result baud=%d frames=%d blocks=%d off=%.4f on=%.4f ratio=%.4f rows=%lld\n", baud,
+                counted[1], blocks, fpsOff, fpsOn, fpsOn / fpsOff, rows);
+    return 0;
+}
+
+int recordingMemory(int frames)
+{
+    Perf::Sim sim;
+    // Unpaced: ten thousand frames take minutes instead of hours.
+    if (!sim.start(sensorArgs(sim, 19200, false)))
+        return fail("the virtual sensor did not start");
+    Session session;
+    if (!session.open(sim, 19200))
+        return fail("connect and select failed");
+    RecordingParts parts(session.window());
+    QTemporaryDir files;
+    if (!parts.found() || !parts.switchOn(files.filePath(QStringLiteral("memory.csv"))))
+        return fail("recording could not start");
+    const long before = Perf::statusKiB("VmRSS");
+    QVector<int> marks{10, 100, 500};
+    for (int m = 1000; m < frames; m += 1000)
+        marks << m;
+    marks << frames;
+    QVector<long> rss;
+    QVector<int> points;
+    TrendsWindow *trends = parts.controller()->trendsWindow();
+    QElapsedTimer clock;
+    clock.start();
+    const bool ran = session.runContinuous(
+        frames,
+        [&](int seen) {
+            if (marks.contains(seen)) {
+                rss << Perf::statusKiB("VmRSS");
+                points << trends->graph(TrendsWindow::App1Minimum)->data()->size();
+                // Shown as it goes: the run takes minutes.
+                std::printf("  after %5d frames: %ld KiB\n", seen, rss.last());
+                std::fflush(stdout);
+            }
+        },
+        frames * 2000);
+    const qint64 rows = parts.controller()->recorder()->rowCount();
+    const qint64 bytes = parts.controller()->recorder()->size();
+    const double minutes = clock.elapsed() / 60000.0;
+    parts.switchOff();
+    sim.stop();
+    if (!ran || rss.size() != marks.size())
+        return fail("continuous mode stalled");
+    std::printf("resident memory with a recording running and the trends window shown, "
+                "continuous mode on the Application 3 page (2 x 2 regions), unpaced sensor:\n");
+    std::printf("  connected, recording, before the first frame: %ld KiB\n", before);
+    for (int i = 0; i < marks.size(); ++i)
+        std::printf("  after %5d frames: %ld KiB, %d points per trend series\n", marks.at(i),
+                    rss.at(i), points.at(i));
+    std::printf("  %lld rows, %lld bytes recorded in %.1f minutes\n", rows, bytes, minutes);
+    const int warm = std::max(0, marks.indexOf(1000));
+    std::printf("result frames=%d rss10=%ld rss_warm=%ld warm=%d rss_end=%ld points=%d rows=%lld "
+                "minutes=%.1f\n",
+                frames, rss.first(), rss.at(warm), marks.at(warm), rss.last(), points.last(), rows,
+                minutes);
+    return 0;
+}
+
+// A recording as continuous mode writes it: per image a measurement row and a frame row, with
+// 2 x 2 regions (256 labels, the most the pages draw) and a frame that changes every time.
+bool writeLongRecording(const QString &path, int frames)
+{
+    Recorder recorder;
+    if (!recorder.start(path))
+        return false;
+    Recording::Sample sample;
+    sample.measurements.app1LimitFov = true;
+    sample.measurements.reticleSize = 20;
+    sample.measurements.gridRoiSize = 1;
+    sample.measurements.app1MaxThreshold = 3531;
+    sample.measurements.app1MinThreshold = 2731;
+    sample.measurements.app3MaxThreshold = 3131;
+    sample.measurements.app3MinThreshold = 2781;
+    QDateTime time = QDateTime::currentDateTime();
+    for (int n = 0; n < frames; ++n) {
+        time = time.addMSecs(180);
+        sample.time = time;
+        sample.measurements.app1MinTemp = quint16(2800 + n % 50);
+        sample.measurements.app1MaxTemp = quint16(3300 + n % 70);
+        sample.measurements.app3Counter = quint16(n);
+        sample.kind = Recording::Sample::Kind::Measurements;
+        sample.frame.clear();
+        sample.roiTemperatures.clear();
+        recorder.writeSample(sample);
+        sample.kind = Recording::Sample::Kind::Frame;
+        sample.frame.resize(Brisca::FramePixelCount);
+        for (int i = 0; i < Brisca::FramePixelCount; ++i)
+            sample.frame[i] = quint16(2800 + (i * 7 + n * 13) % 600);
+        sample.roiTemperatures.resize(Brisca::RoiTemperatureCount);
+        for (int r = 0; r < Brisca::RoiTemperatureCount; ++r)
+            sample.roiTemperatures[r] = quint16(2750 + (r * 11 + n) % 450);
+        recorder.writeSample(sample);
+        if (!recorder.isRecording())
+            return false;
+    }
+    recorder.stop();
+    return true;
+}
+
+int replay(int frames, int steps)
+{
+    QTemporaryDir files;
+    const QString path = files.filePath(QStringLiteral("long.csv"));
+    if (!writeLongRecording(path, frames))
+        return fail("the recording could not be written");
+    const qint64 fileBytes = QFileInfo(path).size();
+
+    QWidget owner;
+    const long before = Perf::statusKiB("VmRSS");
+    QElapsedTimer clock;
+    clock.start();
+    auto *window = new ReplayWindow(&owner);
+    if (!window->open(path))
+        return fail("the recording could not be opened");
+    const double openMs = clock.nsecsElapsed() / 1e6;
+    window->show();
+    QCoreApplication::processEvents();
+    const double shownMs = clock.nsecsElapsed() / 1e6;
+    const long opened = Perf::statusKiB("VmRSS");
+    if (window->frameCount() != frames)
+        return fail("the replay does not hold every frame");
+
+    // Stepping as the slider does, on the Application 3 page: every step draws the three
+    // pages with their overlays and fills the table; the overlay removal and the repaint it
+    // leaves to the event loop are counted too.
+    window->findChild<QTabWidget *>()->setCurrentIndex(2);
+    QCoreApplication::processEvents();
+    steps = std::min(steps, frames - 1);
+    QVector<double> stepMs;
+    for (int n = 1; n <= steps; ++n) {
+        const qint64 t0 = clock.nsecsElapsed();
+        window->slider()->setValue(n * (frames - 1) / steps);
+        QCoreApplication::processEvents();
+        stepMs << msSince(t0, clock.nsecsElapsed());
+    }
+    double total = 0;
+    for (double d : stepMs)
+        total += d;
+    const Perf::Spread spread = Perf::spreadOf(stepMs);
+    const double fps = steps * 1000.0 / total;
+    std::printf("replay of a recording of %d frames and %d measurement rows (%lld bytes):\n",
+                frames, frames, fileBytes);
+    std::printf("  open (read, check, first frame drawn): %.0f ms; shown: %.0f ms\n", openMs,
+                shownMs);
+    std::printf("  resident memory %ld KiB before, %ld KiB with the recording open\n", before,
+                opened);
+    std::printf("  stepping through %d frames spread over the recording: %.1f frames/s (median "
+                "%.2f ms per step, p10 %.2f, p90 %.2f)\n",
+                steps, fps, spread.median, spread.p10, spread.p90);
+    std::printf("result frames=%d bytes=%lld open=%.1f shown=%.1f fps=%.2f step=%.3f "
+                "step_p10=%.3f step_p90=%.3f rss_open=%ld rss_before=%ld\n",
+                frames, fileBytes, openMs, shownMs, fps, spread.median, spread.p10, spread.p90,
+                opened, before);
+    return 0;
+}
+
 int usage()
 {
-    std::fprintf(stderr, "usage: brisca-perf rate BAUD [FRAMES] [breakdown] | pace BAUD [COUNT] | "
-                         "draw [FRAMES] | memory [FRAMES]\n");
+    std::fprintf(stderr,
+                 "usage: brisca-perf rate BAUD [FRAMES] [breakdown] | pace BAUD [COUNT] | "
+                 "draw [FRAMES] | memory [FRAMES] | recording BAUD [FRAMES] [BLOCKS] [WHICH] | "
+                 "recmemory [FRAMES] | replay [FRAMES] [STEPS]\n");
     return 2;
 }
 
@@ -543,5 +816,12 @@ int main(int argc, char **argv)
         return draw(number(1, 250));
     if (command == QLatin1String("memory"))
         return memory(std::max(11, number(1, 2000)));
+    if (command == QLatin1String("recording") && args.size() >= 2)
+        return recordingRate(number(1, 19200), number(2, 10), number(3, 4),
+                             args.value(4, QStringLiteral("both")));
+    if (command == QLatin1String("recmemory"))
+        return recordingMemory(std::max(11, number(1, 10000)));
+    if (command == QLatin1String("replay"))
+        return replay(std::max(2, number(1, 10000)), number(2, 500));
     return usage();
 }

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMessageBox>
@@ -119,11 +120,15 @@ void tst_BadInput::nothingSentBeforeValidation()
     driver.child<QPushButton>("pushButton_connect")->click();
     QVERIFY(driver.child<QPushButton>("pushButton_SelectSlave")->isEnabled());
 
-    // Any confirmation box that shows is answered with OK: the worst case.
+    // Any confirmation box that shows is answered with OK: the worst case. A file dialog
+    // (recording, export) is cancelled: files are no traffic on the line.
     QTimer boxes;
     connect(&boxes, &QTimer::timeout, &boxes, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal))
             box->button(QMessageBox::Ok)->click();
+        else if (auto *dialog = qobject_cast<QFileDialog *>(modal))
+            dialog->reject();
     });
     boxes.start(5);
 

@@ -20,6 +20,9 @@
 #include "linkstateindicator.h"
 #include "mainwindow.h"
 #include "portchooser.h"
+#include "recordingcontroller.h"
+#include "replaywindow.h"
+#include "trendswindow.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -34,17 +37,23 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <qcustomplot.h>
+#include <QTimer>
 #include <QToolTip>
+#include <QWheelEvent>
 
 #include <cstdio>
 #include <functional>
@@ -124,6 +133,9 @@ public:
         return true;
     }
 
+    MainWindow &window() const { return m_window; }
+    QString outDir() const { return m_outDir; }
+
     bool sawMessage(const QString &text) const { return m_messages.contains(text); }
     bool sawMessageStarting(const QString &start) const
     {
@@ -135,21 +147,29 @@ public:
     }
     void forgetMessages() { m_messages.clear(); }
 
-    bool save(const QString &name)
+    bool save(const QString &name) { return saveWidget(m_window, name); }
+
+    // A picture of `widget`, with `popup` (an open menu) drawn over it where it shows on screen.
+    bool saveWidget(QWidget &widget, const QString &name, QWidget *popup = nullptr)
     {
         // Let queued repaints (the plots repaint on the next event loop turn) land first.
         QTest::qWait(200);
+        QPixmap picture = widget.grab();
+        if (popup) {
+            QPainter painter(&picture);
+            painter.drawPixmap(popup->mapToGlobal(QPoint()) - widget.mapToGlobal(QPoint()),
+                               popup->grab());
+        }
         const QString path = QDir(m_outDir).filePath(name);
-        QPixmap shot = m_window.grab();
         // A tool tip is a window of its own; it is painted in where the operator sees it.
         for (QWidget *top : QApplication::topLevelWidgets()) {
             if (top->inherits("QTipLabel") && top->isVisible()) {
-                QPainter painter(&shot);
-                painter.drawPixmap(top->geometry().topLeft() - m_window.geometry().topLeft(),
+                QPainter painter(&picture);
+                painter.drawPixmap(top->geometry().topLeft() - widget.geometry().topLeft(),
                                    top->grab());
             }
         }
-        if (!shot.save(path, "PNG"))
+        if (!picture.save(path, "PNG"))
             return false;
         std::printf("%s\n", qPrintable(path));
         return true;
@@ -209,6 +229,8 @@ bool configurationPictures(MainWindow &window, const QString &outDir, const QStr
     const bool saved = shoot(QStringLiteral("41-configuration-verified.png"));
     dialog->close();
     return saved;
+}
+
 // Saves what the screen shows of `area`: a menu that is open is a window of its own, which
 // grabbing the main window would leave out.
 bool saveScreen(const QString &outDir, const QString &name, const QRect &area)
@@ -409,6 +431,87 @@ void liveTour(Tour &tour, MainWindow &window, Sensor &sensor,
                  "the sensor was not validated again");
         page("pushButton_Application3") && step(tour.save("27-new-session.png"), "no picture");
     }
+// Pictures 30-39: export, recording, replay and trends. Continuous mode runs on the
+// Application 3 page with a recording going; the File menu is shot open over it, then the
+// recording is opened for replay, and the trends of the run are shown zoomed to it.
+bool recordingTour(Tour &tour, const QString &recordingPath)
+{
+    MainWindow &window = tour.window();
+    auto *controller = window.findChild<RecordingController *>();
+    auto *file = window.findChild<QMenu *>(QStringLiteral("menuFile"));
+    auto *cycle = tour.widget<QAbstractButton>("pushButton_cycleMode3");
+    if (!controller || !file || !cycle)
+        return false;
+
+    // "Record…" asks for a file name in a dialog; the tour names it itself.
+    if (!controller->startRecording(recordingPath))
+        return false;
+    int frames = 0;
+    QObject counter;
+    QObject::connect(controller->recorder(), &Recorder::rowWritten, &counter,
+                     [&frames] { ++frames; });
+    if (!tour.click("pushButton_cycleMode3") || !waitUntil([&] { return frames >= 120; }, 60000))
+        return false;
+
+    // The keep-going option in the context menu of the continuous-mode button. The menu runs
+    // its own event loop, so it is shot and closed from a timer inside it.
+    bool optionShot = false;
+    QTimer::singleShot(400, &window, [&] {
+        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+            optionShot = tour.saveWidget(window, QStringLiteral("31-keep-going.png"), menu);
+            menu->close();
+        }
+    });
+    const QPoint at = cycle->rect().center();
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, cycle->mapToGlobal(at));
+    QApplication::sendEvent(cycle, &menuEvent);
+    if (!optionShot)
+        return false;
+
+    // The File menu opened with the mouse while the recording runs.
+    QMenuBar *bar = window.menuBar();
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
+                      bar->actionGeometry(file->menuAction()).center());
+    if (!waitUntil([&] { return file->isVisible(); }) ||
+        !tour.saveWidget(window, QStringLiteral("30-file-menu.png"), file))
+        return false;
+    file->close();
+
+    tour.click("pushButton_cycleMode3");
+    waitUntil([&] { return frames >= 130; }, 5000);
+    controller->stopRecording();
+
+    // The trends of the run: the last ten minutes show, so the wheel zooms in on the run.
+    QAction *trendsAction = controller->trendsAction();
+    if (!trendsAction->isEnabled())
+        return false;
+    trendsAction->trigger();
+    TrendsWindow *trends = controller->trendsWindow();
+    if (!QTest::qWaitForWindowExposed(trends))
+        return false;
+    QCustomPlot *plot = trends->plot();
+    const QPoint right(plot->axisRect()->right() - 5, plot->axisRect()->center().y());
+    for (int i = 0; i < 20; ++i) {
+        QWheelEvent wheel(right, plot->mapToGlobal(right), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(plot, &wheel);
+    }
+    if (!tour.saveWidget(*trends, QStringLiteral("33-trends.png")))
+        return false;
+    trends->close();
+
+    // The recording in replay, on the Application 3 page, some way into the run.
+    QString error;
+    ReplayWindow *replay = controller->openRecording(recordingPath, &error);
+    if (!replay || !QTest::qWaitForWindowExposed(replay))
+        return false;
+    replay->findChild<QTabWidget *>()->setCurrentIndex(2);
+    // Overlays last one rendering: the frame is drawn after its page is on screen.
+    QTest::qWait(200);
+    replay->slider()->setValue(replay->frameCount() / 2);
+    const bool shot = tour.saveWidget(*replay, QStringLiteral("32-replay.png"));
+    replay->close();
+    return shot;
 }
 
 } // namespace
@@ -505,6 +608,8 @@ int main(int argc, char *argv[])
         QStringLiteral("05-application3.png"));
 
     step(configurationPictures(window, outDir, tmp.path()), "the configuration dialog failed");
+    step(recordingTour(tour, tmp.filePath(QStringLiteral("recording.csv"))),
+         "the recording pictures failed");
 
     tour.click("pushButton_Connection");
     findSensorsTour(tour, window, outDir, link, step);
