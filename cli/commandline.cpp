@@ -1,10 +1,12 @@
 #include "commandline.h"
 
 #include "command.h"
+#include "grabcommand.h"
 #include "portscommand.h"
 #include "readcommands.h"
 #include "scancommand.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -36,6 +38,7 @@ QString exitStatusHelp()
               "  1    the sensor refused or did not answer, or is not a Brisca sensor\n"
               "  2    bad usage or input\n"
               "  3    the port could not be opened\n"
+              "  4    the output file or standard output could not be written\n"
               "  130  interrupted (Ctrl+C) before the command was done\n");
 }
 
@@ -64,6 +67,16 @@ extern "C" void onInterrupt(int)
 {
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_interruptPipe[1], &byte, 1);
+}
+
+QtMessageHandler g_previousHandler = nullptr;
+
+void quietStart(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
 }
 
 } // namespace
@@ -98,6 +111,10 @@ const QVector<CommandEntry> &CommandLine::commands()
          QT_TRANSLATE_NOOP("BriscaCli",
                            "print the measurements and alarm states of the three applications"),
          create<ReadCommand>},
+        {"grab", "--port PATH --output FILE [--frames N] [--app N] [options]",
+         QT_TRANSLATE_NOOP("BriscaCli", "save frames as a recording (CSV) or, for a .png name, "
+                                        "a picture like the window's"),
+         create<GrabCommand>},
     };
     return table;
 }
@@ -230,6 +247,24 @@ void CommandLine::watchInterrupts(Command *command)
     action.sa_flags = SA_RESETHAND | SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+std::unique_ptr<QCoreApplication> CommandLine::createApplication(int &argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!GrabCommand::drawsPicture(arguments))
+        return std::make_unique<QCoreApplication>(argc, argv);
+    // Pictures are drawn by the window's own plot, which needs a GUI application; the
+    // offscreen platform gives it one without a display. Started without a desktop session
+    // (from cron, by a service) the platform complains that it has no runtime folder, which
+    // a picture does not need and a script must not have to skip.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    g_previousHandler = qInstallMessageHandler(quietStart);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(g_previousHandler);
+    return app;
 }
 
 } // namespace BriscaCli

@@ -20,7 +20,12 @@ QList<QCommandLineOption> SensorCommand::options() const
 int SensorCommand::configure(const QCommandLineParser &parser, QString *error)
 {
     m_json = parser.isSet(jsonOption());
-    return ConnectionOptions::fromParser(parser, &m_connection, error) ? ExitSuccess : ExitUsage;
+    return configureConnection(parser, error) ? ExitSuccess : ExitUsage;
+}
+
+bool SensorCommand::configureConnection(const QCommandLineParser &parser, QString *error)
+{
+    return ConnectionOptions::fromParser(parser, &m_connection, error);
 }
 
 void SensorCommand::start()
@@ -137,7 +142,7 @@ void SensorCommand::endWithError(int status, const QString &message)
 {
     if (isFinished())
         return;
-    printError(message);
+    printError(message + failureNote());
     end(status);
 }
 
