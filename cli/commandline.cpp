@@ -5,6 +5,7 @@
 #include "portscommand.h"
 #include "readcommands.h"
 #include "scancommand.h"
+#include "watchcommand.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -115,6 +116,10 @@ const QVector<CommandEntry> &CommandLine::commands()
          QT_TRANSLATE_NOOP("BriscaCli", "save frames as a recording (CSV) or, for a .png name, "
                                         "a picture like the window's"),
          create<GrabCommand>},
+        {"watch", "--port PATH [--count N] [--frames] [--interval MS] [options]",
+         QT_TRANSLATE_NOOP("BriscaCli",
+                           "print the measurements as CSV lines until Ctrl+C or N lines"),
+         create<WatchCommand>},
     };
     return table;
 }
@@ -247,6 +252,9 @@ void CommandLine::watchInterrupts(Command *command)
     action.sa_flags = SA_RESETHAND | SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A reader that goes away (`brisca watch | head`) shows as a failed write, which ends the
+    // command with the port closed properly instead of killing the program.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::unique_ptr<QCoreApplication> CommandLine::createApplication(int &argc, char **argv)

@@ -112,6 +112,8 @@ private slots:
     void grab_data();
     void grab();
     void picture();
+    void watch_data();
+    void watch();
 };
 
 void tst_Cli::usage_data()
@@ -474,6 +476,76 @@ void tst_Cli::picture()
     QVERIFY(lightness(0.75, 0.5) > 170);
     // Application 3's region grid with its labels is drawn over the same frame.
     QVERIFY(pictures.at(1) != plain);
+}
+
+void tst_Cli::watch_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("how"); // after the first line: "interrupt", "close" or ""
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("lines");
+
+    // A long interval: the first line must come through while the watch waits for the next.
+    const QStringList waiting{"--interval", "600000"};
+    const QStringList none;
+    QTest::newRow("three lines") << none << QStringList{"--count", "3"} << "" << 0 << 3;
+    QTest::newRow("three frames") << none << QStringList{"--count", "3", "--frames"} << "" << 0
+                                  << 3;
+    QTest::newRow("Ctrl+C") << none << waiting << "interrupt" << 0 << 1;
+    QTest::newRow("Ctrl+C before the count")
+        << none << waiting + QStringList{"--count", "5", "--frames"} << "interrupt" << 130 << 1;
+    QTest::newRow("reader goes away") << none << none << "close" << 0 << 1;
+}
+
+void tst_Cli::watch()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, args);
+    QFETCH(QString, how);
+    QFETCH(int, status);
+    QFETCH(int, lines);
+    SimProcess sim;
+    QVERIFY(sim.start(
+        simArgs + SensorLine +
+        QStringList{"--fps", "0", "--load", sim.writeJson("map.json", registerMap(3500))}));
+    QStringList command = QStringList{"watch", "--port", sim.linkPath()} + SensorLine + args;
+    QProcess process;
+    if (how == "close") {
+        // A reader that leaves after two lines, as a pipe into `head` does.
+        command.prepend(BRISCA_CLI_PATH);
+        process.start("bash",
+                      QStringList{"-c", "\"$0\" \"$@\" | head -n 2; exit ${PIPESTATUS[0]}"} +
+                          command);
+    } else {
+        process.start(BRISCA_CLI_PATH, command);
+    }
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).count('\n') >= 2, 20000);
+    if (how == "interrupt")
+        ::kill(pid_t(process.processId()), SIGINT);
+    // Waiting in the event loop lets the simulator's log come in meanwhile.
+    QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 20000);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), status);
+    out += process.readAllStandardOutput();
+    QCOMPARE(out.count('\n'), 1 + lines);
+
+    const bool frames = args.contains("--frames");
+    QVector<Recording::Sample> samples;
+    if (frames)
+        QVERIFY(readRecording(out, &samples));
+    const QList<QByteArray> rows = out.split('\n');
+    const QList<QByteArray> header = rows.first().split(',');
+    // Without frames, the columns of a recording up to the pixels.
+    QCOMPARE(header.size(), Recording::columnCount() - (frames ? 0 : 1024 + 256));
+    for (int row = 1; row <= lines; ++row) {
+        const QList<QByteArray> cells = rows.at(row).split(',');
+        QCOMPARE(cells.size(), header.size());
+        QCOMPARE(cells.at(header.indexOf("kind")), frames ? "frame" : "measurements");
+        QCOMPARE(cells.at(header.indexOf("app1_min_temp")), "21.85");
+        QCOMPARE(cells.at(header.indexOf("app2_avg_temp")), "39.15");
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)
