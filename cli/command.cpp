@@ -8,24 +8,30 @@ namespace BriscaCli {
 
 namespace {
 
-void write(FILE *stream, const QString &text)
+// Written through at once: a script reading a pipe sees each line as it is printed.
+bool write(FILE *stream, const QByteArray &bytes)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    const size_t written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    return std::fflush(stream) == 0 && written == size_t(bytes.size());
 }
 
 } // namespace
 
 void printOut(const QString &text)
 {
-    write(stdout, text);
+    write(stdout, text.toUtf8());
+}
+
+bool printOut(const QByteArray &bytes)
+{
+    return write(stdout, bytes);
 }
 
 void printError(const QString &message)
 {
     write(stderr,
-          QCoreApplication::applicationName() + QLatin1String(": ") + message + QLatin1Char('\n'));
+          (QCoreApplication::applicationName() + QLatin1String(": ") + message + QLatin1Char('\n'))
+              .toUtf8());
 }
 
 Command::Command(QObject *parent)

@@ -16,12 +16,16 @@ enum ExitStatus
     ExitNoAnswer = 1, // the sensor refused, did not answer, or is no Brisca sensor
     ExitUsage = 2,    // bad usage or input
     ExitPort = 3,     // the port could not be opened
+    ExitOutput = 4,   // the output file or standard output could not be written
     ExitInterrupted = 130,
 };
 
 // Writes to standard output and standard error as UTF-8, whatever the locale says, so that
 // units such as °C come out the same on every machine.
 void printOut(const QString &text);
+// Bytes as they are, such as CSV lines. False when they could not all be written; errno
+// then says why.
+bool printOut(const QByteArray &bytes);
 void printError(const QString &message);
 
 // One command of `brisca`. The command line creates it, hands it the options it declares

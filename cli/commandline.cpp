@@ -2,10 +2,13 @@
 
 #include "command.h"
 #include "configcommands.h"
+#include "grabcommand.h"
 #include "portscommand.h"
 #include "readcommands.h"
 #include "scancommand.h"
+#include "watchcommand.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -37,6 +40,7 @@ QString exitStatusHelp()
               "  1    the sensor refused or did not answer, or is not a Brisca sensor\n"
               "  2    bad usage or input\n"
               "  3    the port could not be opened\n"
+              "  4    the output file or standard output could not be written\n"
               "  130  interrupted (Ctrl+C) before the command was done\n");
 }
 
@@ -65,6 +69,16 @@ extern "C" void onInterrupt(int)
 {
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_interruptPipe[1], &byte, 1);
+}
+
+QtMessageHandler g_previousHandler = nullptr;
+
+void quietStart(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
 }
 
 } // namespace
@@ -112,6 +126,14 @@ const QVector<CommandEntry> &CommandLine::commands()
         {"set", "NAME=VALUE... --port PATH [options] | --list",
          QT_TRANSLATE_NOOP("BriscaCli", "change settings by name and read them back"),
          create<SetCommand>},
+        {"grab", "--port PATH --output FILE [--frames N] [--app N] [options]",
+         QT_TRANSLATE_NOOP("BriscaCli", "save frames as a recording (CSV) or, for a .png name, "
+                                        "a picture like the window's"),
+         create<GrabCommand>},
+        {"watch", "--port PATH [--count N] [--frames] [--interval MS] [options]",
+         QT_TRANSLATE_NOOP("BriscaCli",
+                           "print the measurements as CSV lines until Ctrl+C or N lines"),
+         create<WatchCommand>},
     };
     return table;
 }
@@ -244,6 +266,27 @@ void CommandLine::watchInterrupts(Command *command)
     action.sa_flags = SA_RESETHAND | SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A reader that goes away (`brisca watch | head`) shows as a failed write, which ends the
+    // command with the port closed properly instead of killing the program.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::unique_ptr<QCoreApplication> CommandLine::createApplication(int &argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!GrabCommand::drawsPicture(arguments))
+        return std::make_unique<QCoreApplication>(argc, argv);
+    // Pictures are drawn by the window's own plot, which needs a GUI application; the
+    // offscreen platform gives it one without a display. Started without a desktop session
+    // (from cron, by a service) the platform complains that it has no runtime folder, which
+    // a picture does not need and a script must not have to skip.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    g_previousHandler = qInstallMessageHandler(quietStart);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(g_previousHandler);
+    return app;
 }
 
 } // namespace BriscaCli

@@ -7,6 +7,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include <memory>
+
+class QCoreApplication;
+
 namespace BriscaCli {
 
 class Command;
@@ -34,6 +38,10 @@ public:
 
     // `arguments` as QCoreApplication::arguments() gives them, program name first.
     int run(const QStringList &arguments);
+
+    // The application object the command of argv needs: a QCoreApplication, or for one that
+    // draws a QApplication on the offscreen platform. Called before any other Qt object.
+    static std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv);
 
     static QString overview();
     static QString commandHelp(const CommandEntry &entry, const QList<QCommandLineOption> &options);

@@ -7,7 +7,7 @@
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    const auto app = BriscaCli::CommandLine::createApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brisca"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BRISCA_VERSION));
     // The device logs every value it receives, and the Modbus master every damaged answer;

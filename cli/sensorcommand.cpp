@@ -22,7 +22,12 @@ int SensorCommand::configure(const QCommandLineParser &parser, QString *error)
     // Not every command offers --json; asking the parser about an option it does not know
     // only earns a warning.
     m_json = parser.optionNames().contains(jsonOption().names().constFirst());
-    return ConnectionOptions::fromParser(parser, &m_connection, error) ? ExitSuccess : ExitUsage;
+    return configureConnection(parser, error) ? ExitSuccess : ExitUsage;
+}
+
+bool SensorCommand::configureConnection(const QCommandLineParser &parser, QString *error)
+{
+    return ConnectionOptions::fromParser(parser, &m_connection, error);
 }
 
 void SensorCommand::start()
@@ -139,7 +144,7 @@ void SensorCommand::endWithError(int status, const QString &message)
 {
     if (isFinished())
         return;
-    printError(message);
+    printError(message + failureNote());
     end(status);
 }
 

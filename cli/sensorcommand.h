@@ -28,16 +28,24 @@ protected:
     // The sensor has been validated and its settings are in the device's caches.
     virtual void sensorReady() = 0;
 
+    // Takes --port, --baud, --parity, --slave and --timeout, for commands that declare
+    // ConnectionOptions::options() without --json.
+    bool configureConnection(const QCommandLineParser &parser, QString *error);
+
     // Waits for the answers to the `count` read requests just issued, each of which ends in
     // one data signal of the device or in one error text. The first error ends the command
     // with ExitNoAnswer (closing the port drops the requests still queued); once all have
     // answered, `then` runs.
     void awaitAnswers(int count, std::function<void()> then);
     void end(int status);
+    // Prints `message`, followed by failureNote(), and ends with `status`.
     void endWithError(int status, const QString &message);
     // From now on the device's status texts are the command's own business: a command that
     // reports on many writes must not be ended by the first refusal.
     void ignoreStatusTexts() { m_ignoreStatus = true; }
+    // What a script should know about a command that fails half-way, such as how much of
+    // its output was written; starts with "; " when not empty.
+    virtual QString failureNote() const { return {}; }
 
     BriscaDevice *device() const { return m_device; }
     const ConnectionOptions &connection() const { return m_connection; }

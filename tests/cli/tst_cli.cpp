@@ -1,5 +1,7 @@
+#include "recordingformat.h"
 #include "simprocess.h"
 
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,9 +20,12 @@ struct Run
     QByteArray err;
 };
 
-Run brisca(const QStringList &args)
+Run brisca(const QStringList &args,
+           const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(env);
+    qRegisterMetaType<QProcess::ExitStatus>();
     // Waiting in the event loop lets a running simulator's log come in meanwhile.
     QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
     process.start(QStringLiteral(BRISCA_CLI_PATH), args);
@@ -71,6 +76,22 @@ QJsonObject registerMap(int breachTemperature)
 
 const QStringList SensorLine{"--slave", "7", "--baud", "9600", "--parity", "odd"};
 
+// The rows of a recording, each read by the recording format's own reader.
+bool readRecording(const QByteArray &text, QVector<Recording::Sample> *samples)
+{
+    QList<QByteArray> lines = text.split('\n');
+    if (lines.takeFirst() + '\n' != Recording::header() || !lines.takeLast().isEmpty())
+        return false;
+    for (const QByteArray &line : lines) {
+        Recording::Sample sample;
+        QString error;
+        if (!Recording::parseRow(line, &sample, &error))
+            return false;
+        *samples << sample;
+    }
+    return true;
+}
+
 } // namespace
 
 class tst_Cli : public QObject
@@ -88,6 +109,11 @@ private slots:
     void scan();
     void interrupted_data();
     void interrupted();
+    void grab_data();
+    void grab();
+    void picture();
+    void watch_data();
+    void watch();
 };
 
 void tst_Cli::usage_data()
@@ -116,6 +142,11 @@ void tst_Cli::usage_data()
     QTest::newRow("read, no such port") << QStringList{"read", "--port", missing} << 3;
     QTest::newRow("scan, no such port")
         << QStringList{"scan", "--port", missing, "--baud", "19200", "--parity", "even"} << 3;
+    QTest::newRow("grab, no output") << QStringList{"grab", "--port", missing} << 2;
+    QTest::newRow("grab, a picture of two frames")
+        << QStringList{"grab", "--port", missing, "--output", "a.PNG", "--frames", "2"} << 2;
+    QTest::newRow("grab, an overlay for a recording")
+        << QStringList{"grab", "--port", missing, "--output", "a.csv", "--app", "2"} << 2;
     QTest::newRow("help") << QStringList{"--help"} << 0;
     QTest::newRow("help of a command") << QStringList{"scan", "--help"} << 0;
     QTest::newRow("ports") << QStringList{"ports", "--json"} << 0;
@@ -358,6 +389,162 @@ void tst_Cli::interrupted()
         const QJsonArray results = QJsonDocument::fromJson(out).array();
         QCOMPARE(results.size(), found);
         QCOMPARE(results.first().toObject().value("slave").toInt(), 2);
+    }
+}
+
+void tst_Cli::grab_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("frames"); // in the file; -1: the file is left as it was
+
+    QTest::newRow("three frames") << QStringList{} << QStringList{"--frames", "3"} << 0 << 3;
+    // 3 requests select the sensor, 16 read an image; the second image goes unanswered.
+    QTest::newRow("sensor falls silent")
+        << QStringList{"--fault", "silent,after=27"} << QStringList{"--frames", "3"} << 1 << 1;
+    QTest::newRow("no sensor at the slave")
+        << QStringList{} << QStringList{"--slave", "2"} << 1 << -1;
+    QTest::newRow("file cannot be written")
+        << QStringList{} << QStringList{"--output", "/nonexistent/grab.csv"} << 4 << -1;
+}
+
+void tst_Cli::grab()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(int, frames);
+    SimProcess sim;
+    QVERIFY(sim.start(simArgs + QStringList{"--pattern", "ramp"}));
+    QFile file(sim.tempPath("grab.csv"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("there before\n") > 0);
+    file.close();
+
+    const Run run = brisca(QStringList{"grab", "--port", sim.linkPath(), "--timeout", "100",
+                                       "--output", file.fileName()} +
+                           args);
+    QCOMPARE(run.status, status);
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(run.err.count('\n'), status == 0 ? 0 : 1);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVector<Recording::Sample> samples;
+    if (frames < 0)
+        QCOMPARE(file.readAll(), "there before\n");
+    else
+        QVERIFY(readRecording(file.readAll(), &samples));
+    QCOMPARE(samples.size(), std::max(frames, 0));
+    for (const Recording::Sample &sample : samples) {
+        // The ramp: element i reads 2731 + i.
+        QVERIFY(sample.isFrame() && sample.frame.size() == 1024);
+        for (int i = 0; i < 1024; ++i)
+            QCOMPARE(sample.frame.at(i), quint16(2731 + i));
+        // Read from the sensor before the first image: Application 1's upper threshold.
+        QCOMPARE(sample.measurements.app1MaxThreshold, quint16(3531));
+    }
+    if (status == 1 && frames >= 0)
+        QVERIFY2(run.err.contains(QString("; %1 of 3 frames written").arg(frames).toUtf8()),
+                 run.err);
+}
+
+void tst_Cli::picture()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({"--pattern", "ramp"}));
+    // No display of any kind: the tool must bring its own.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    QVector<QImage> pictures;
+    for (const char *app : {"1", "3"}) {
+        const QString path = sim.tempPath(QString("app%1.png").arg(app));
+        const Run run =
+            brisca({"grab", "--port", sim.linkPath(), "--output", path, "--app", app}, env);
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.err.isEmpty(), run.err);
+        pictures << QImage(path);
+        QVERIFY(!pictures.last().isNull());
+    }
+    // The ramp grows by 32 per column and 1 per row: dark on the left from top to bottom,
+    // bright on the right. A frame not shown, or shown turned, looks otherwise.
+    const QImage &plain = pictures.first();
+    auto lightness = [&](double x, double y) {
+        return plain.pixelColor(int(x * plain.width()), int(y * plain.height())).lightness();
+    };
+    QVERIFY(lightness(0.15, 0.15) < 60);
+    QVERIFY(lightness(0.15, 0.8) < 60);
+    QVERIFY(lightness(0.75, 0.5) > 170);
+    // Application 3's region grid with its labels is drawn over the same frame.
+    QVERIFY(pictures.at(1) != plain);
+}
+
+void tst_Cli::watch_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("how"); // after the first line: "interrupt", "close" or ""
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("lines");
+
+    // A long interval: the first line must come through while the watch waits for the next.
+    const QStringList waiting{"--interval", "600000"};
+    const QStringList none;
+    QTest::newRow("three lines") << none << QStringList{"--count", "3"} << "" << 0 << 3;
+    QTest::newRow("three frames") << none << QStringList{"--count", "3", "--frames"} << "" << 0
+                                  << 3;
+    QTest::newRow("Ctrl+C") << none << waiting << "interrupt" << 0 << 1;
+    QTest::newRow("Ctrl+C before the count")
+        << none << waiting + QStringList{"--count", "5", "--frames"} << "interrupt" << 130 << 1;
+    QTest::newRow("reader goes away") << none << none << "close" << 0 << 1;
+}
+
+void tst_Cli::watch()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, args);
+    QFETCH(QString, how);
+    QFETCH(int, status);
+    QFETCH(int, lines);
+    SimProcess sim;
+    QVERIFY(sim.start(
+        simArgs + SensorLine +
+        QStringList{"--fps", "0", "--load", sim.writeJson("map.json", registerMap(3500))}));
+    QStringList command = QStringList{"watch", "--port", sim.linkPath()} + SensorLine + args;
+    QProcess process;
+    if (how == "close") {
+        // A reader that leaves after two lines, as a pipe into `head` does.
+        command.prepend(BRISCA_CLI_PATH);
+        process.start("bash",
+                      QStringList{"-c", "\"$0\" \"$@\" | head -n 2; exit ${PIPESTATUS[0]}"} +
+                          command);
+    } else {
+        process.start(BRISCA_CLI_PATH, command);
+    }
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).count('\n') >= 2, 20000);
+    if (how == "interrupt")
+        ::kill(pid_t(process.processId()), SIGINT);
+    // Waiting in the event loop lets the simulator's log come in meanwhile.
+    QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 20000);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), status);
+    out += process.readAllStandardOutput();
+    QCOMPARE(out.count('\n'), 1 + lines);
+
+    const bool frames = args.contains("--frames");
+    QVector<Recording::Sample> samples;
+    if (frames)
+        QVERIFY(readRecording(out, &samples));
+    const QList<QByteArray> rows = out.split('\n');
+    const QList<QByteArray> header = rows.first().split(',');
+    // Without frames, the columns of a recording up to the pixels.
+    QCOMPARE(header.size(), Recording::columnCount() - (frames ? 0 : 1024 + 256));
+    for (int row = 1; row <= lines; ++row) {
+        const QList<QByteArray> cells = rows.at(row).split(',');
+        QCOMPARE(cells.size(), header.size());
+        QCOMPARE(cells.at(header.indexOf("kind")), frames ? "frame" : "measurements");
+        QCOMPARE(cells.at(header.indexOf("app1_min_temp")), "21.85");
+        QCOMPARE(cells.at(header.indexOf("app2_avg_temp")), "39.15");
     }
 }
 
