@@ -151,9 +151,9 @@ bool MainWindow::app1ExtremesCurrent(bool frameArriving) const
     // would point beside the spots they name.
     if (!device || !m_dataAge->isCurrent(DataAge::App1Measurements))
         return false;
-    return frameArriving ||
-           (m_dataAge->isCurrent(DataAge::Frame) &&
-            m_dataAge->receivedAt(DataAge::App1Measurements) <= m_dataAge->receivedAt(DataAge::Frame));
+    return frameArriving || (m_dataAge->isCurrent(DataAge::Frame) &&
+                             m_dataAge->receivedAt(DataAge::App1Measurements) <=
+                                 m_dataAge->receivedAt(DataAge::Frame));
 }
 
 void MainWindow::on_spinBox_movingAverageWindow_editingFinished()

@@ -10,14 +10,14 @@
 // show what the window says when the sensor falls silent or the line goes away, before the
 // first image, and when hovering a pixel.
 
+#include "briscadevice.h"
+#include "briscaregisters.h"
 #include "configurationactions.h"
 #include "configurationloaddialog.h"
 #include "findsensorsdialog.h"
-#include "linkstatisticsdialog.h"
-#include "briscadevice.h"
-#include "briscaregisters.h"
 #include "image.h"
 #include "linkstateindicator.h"
+#include "linkstatisticsdialog.h"
 #include "mainwindow.h"
 #include "portchooser.h"
 #include "recordingcontroller.h"
@@ -50,10 +50,10 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <qcustomplot.h>
 #include <QTimer>
 #include <QToolTip>
 #include <QWheelEvent>
+#include <qcustomplot.h>
 
 #include <cstdio>
 #include <functional>
@@ -303,6 +303,8 @@ void findSensorsTour(Tour &tour, MainWindow &window, const QString &outDir, cons
         std::printf("%s\n", qPrintable(path));
     }
     dialog->close();
+}
+
 // The window area a 1366 x 768 laptop screen leaves (less a panel and a title bar), and
 // that of a full HD screen.
 const QSize Laptop(1366, 704);
@@ -431,6 +433,8 @@ void liveTour(Tour &tour, MainWindow &window, Sensor &sensor,
                  "the sensor was not validated again");
         page("pushButton_Application3") && step(tour.save("27-new-session.png"), "no picture");
     }
+}
+
 // Pictures 30-39: export, recording, replay and trends. Continuous mode runs on the
 // Application 3 page with a recording going; the File menu is shot open over it, then the
 // recording is opened for replay, and the trends of the run are shown zoomed to it.
