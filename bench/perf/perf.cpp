@@ -12,8 +12,10 @@
 //                                    continuous mode against the paced sensor in blocks of
 //                                    FRAMES, with a recording and the trends window (or one of
 //                                    them) and without them in turn
-//   brisca-perf recmemory [FRAMES]   resident memory with a recording and the trends window
-//                                    over a long run against the unpaced sensor
+//   brisca-perf recmemory [FRAMES] [POINTS]
+//                                    resident memory with a recording and the trends window
+//                                    over a long run against the unpaced sensor (POINTS: the
+//                                    trends' bound, if not the window's own)
 //   brisca-perf replay [FRAMES] [STEPS]
 //                                    opening a recording of FRAMES frames for replay, and
 //                                    stepping through it
@@ -630,7 +632,7 @@ int recordingRate(int baud, int frames, int blocks, const QString &which)
     return 0;
 }
 
-int recordingMemory(int frames)
+int recordingMemory(int frames, int trendPoints)
 {
     Perf::Sim sim;
     // Unpaced: ten thousand frames take minutes instead of hours.
@@ -651,6 +653,9 @@ int recordingMemory(int frames)
     QVector<long> rss;
     QVector<int> points;
     TrendsWindow *trends = parts.controller()->trendsWindow();
+    // The trends keep a bounded number of points; a smaller bound shows the rest flat sooner.
+    if (trendPoints > 0)
+        trends->setMaxPoints(trendPoints);
     QElapsedTimer clock;
     clock.start();
     const bool ran = session.runContinuous(
@@ -790,7 +795,7 @@ int usage()
     std::fprintf(stderr,
                  "usage: brisca-perf rate BAUD [FRAMES] [breakdown] | pace BAUD [COUNT] | "
                  "draw [FRAMES] | memory [FRAMES] | recording BAUD [FRAMES] [BLOCKS] [WHICH] | "
-                 "recmemory [FRAMES] | replay [FRAMES] [STEPS]\n");
+                 "recmemory [FRAMES] [POINTS] | replay [FRAMES] [STEPS]\n");
     return 2;
 }
 
@@ -820,7 +825,7 @@ int main(int argc, char **argv)
         return recordingRate(number(1, 19200), number(2, 10), number(3, 4),
                              args.value(4, QStringLiteral("both")));
     if (command == QLatin1String("recmemory"))
-        return recordingMemory(std::max(11, number(1, 10000)));
+        return recordingMemory(std::max(11, number(1, 10000)), number(2, 0));
     if (command == QLatin1String("replay"))
         return replay(std::max(2, number(1, 10000)), number(2, 500));
     return usage();
