@@ -28,8 +28,8 @@ ConfigurationActions::ConfigurationActions(QMainWindow *window, QMenu *tools, QA
     : QObject(window)
     , m_window(window)
     , m_enabledLike(enabledLike)
-    , m_save(new QAction(tr("Save sensor configuration…"), window))
-    , m_load(new QAction(tr("Load configuration onto sensor…"), window))
+    , m_save(new QAction(tr("Save sensor &configuration…"), window))
+    , m_load(new QAction(tr("&Load configuration onto sensor…"), window))
 {
     m_save->setObjectName(QStringLiteral("actionSaveConfiguration"));
     m_load->setObjectName(QStringLiteral("actionLoadConfiguration"));

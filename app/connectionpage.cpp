@@ -81,7 +81,7 @@ ConnectionPage::ConnectionPage(MainWindow *window, Ui::MainWindow *ui)
     , m_window(window)
     , m_ui(ui)
     , m_findButton(new QPushButton(tr("Find sensors…"), ui->lineEdit_portname->parentWidget()))
-    , m_findAction(new QAction(tr("Find sensors…"), window))
+    , m_findAction(new QAction(tr("F&ind sensors…"), window))
 {
     new PortChooser(ui->lineEdit_portname);
     connect(ui->lineEdit_portname, &QLineEdit::returnPressed, this,

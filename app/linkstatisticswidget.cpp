@@ -15,7 +15,7 @@ constexpr int RateFrames = 8;
 LinkStatisticsWidget::LinkStatisticsWidget(MainWindow *window, Ui::MainWindow *ui)
     : QToolButton(ui->statusbar)
     , m_ui(ui)
-    , m_action(new QAction(tr("Link statistics"), window))
+    , m_action(new QAction(tr("Link &statistics"), window))
 {
     setObjectName(QStringLiteral("linkStatistics"));
     setAutoRaise(true);

@@ -43,12 +43,12 @@ RecordingController::RecordingController(QWidget *window, image *app1Plot, image
     }
     m_fileActions = makeExportActions(-1);
 
-    m_recordAction = new QAction(tr("Record…"), this);
+    m_recordAction = new QAction(tr("&Record…"), this);
     m_recordAction->setToolTip(tr("Record every frame and every set of measurements to a file"));
     connect(m_recordAction, &QAction::triggered, this, &RecordingController::chooseRecordingFile);
-    m_stopAction = new QAction(tr("Stop recording"), this);
+    m_stopAction = new QAction(tr("S&top recording"), this);
     connect(m_stopAction, &QAction::triggered, this, &RecordingController::stopRecording);
-    m_openAction = new QAction(tr("Open recording…"), this);
+    m_openAction = new QAction(tr("&Open recording…"), this);
     connect(m_openAction, &QAction::triggered, this, &RecordingController::chooseRecordingToOpen);
     for (int i = 0; i < 2; ++i) {
         auto *separator = new QAction(this);
@@ -57,7 +57,7 @@ RecordingController::RecordingController(QWidget *window, image *app1Plot, image
     }
 
     m_trends = new TrendsWindow(window);
-    m_trendsAction = new QAction(tr("Trends"), this);
+    m_trendsAction = new QAction(tr("&Trends"), this);
     connect(m_trendsAction, &QAction::triggered, this, [this] {
         m_trends->show();
         m_trends->raise();
@@ -86,16 +86,16 @@ RecordingController::PageActions RecordingController::makeExportActions(int page
         return page < 0 ? currentPage() : page;
     };
     PageActions actions;
-    actions.saveImage = new QAction(tr("Save image…"), this);
+    actions.saveImage = new QAction(tr("&Save image…"), this);
     actions.saveImage->setToolTip(tr("Save the picture as shown, at twice the screen resolution"));
     connect(actions.saveImage, &QAction::triggered, this,
             [this, pageOf] { chooseImageFile(pageOf()); });
-    actions.saveData = new QAction(tr("Save data…"), this);
+    actions.saveData = new QAction(tr("Save &data…"), this);
     actions.saveData->setToolTip(tr("Save the 32 x 32 temperatures in °C as a grid, top row "
                                     "first, as the picture shows them"));
     connect(actions.saveData, &QAction::triggered, this,
             [this, pageOf] { chooseDataFile(pageOf()); });
-    actions.copyImage = new QAction(tr("Copy image"), this);
+    actions.copyImage = new QAction(tr("&Copy image"), this);
     connect(actions.copyImage, &QAction::triggered, this, [this, pageOf] { copyImage(pageOf()); });
     return actions;
 }

@@ -116,7 +116,7 @@ void tst_ConnectionPage::init()
 void tst_ConnectionPage::remembersTheLastValidation()
 {
     SimProcess sim;
-    QVERIFY(sim.start({"--slave", "5"}));
+    QVERIFY(sim.start({"--slave", "5", "--baud", "9600", "--parity", "odd"}));
     QSize size;
     {
         Session first;

@@ -141,6 +141,7 @@ void tst_Layout::tabFollowsReadingOrder_data()
     QTest::addColumn<QStringList>("order");
     QTest::newRow("connection") << 0
                                 << QStringList{"lineEdit_portname",
+                                               "pushButton_findSensors",
                                                "comboBox_baudrate",
                                                "comboBox_parity",
                                                "pushButton_connect",
