@@ -70,7 +70,7 @@ fi
 # stderr whatever log_path says, and a child's stderr is read by the test, not shown.
 stage "sanitizer build and test"
 asan_logs="$top/build-asan/sanitizer-logs"
-if bash "$top/tools/build.sh" "$top/build-asan" -DBRISCA_SANITIZE=ON \
+if bash "$top/tools/build.sh" "$top/build-asan" -DBRISCA_SANITIZE=ON -DBRISCA_EXTRAS=OFF \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++; then
     rm -rf "$asan_logs"
     mkdir -p "$asan_logs"
