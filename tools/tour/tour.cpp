@@ -615,13 +615,12 @@ int main(int argc, char *argv[])
     step(recordingTour(tour, tmp.filePath(QStringLiteral("recording.csv"))),
          "the recording pictures failed");
 
-    tour.click("pushButton_Connection");
-    findSensorsTour(tour, window, outDir, link, step);
+    // Find sensors needs the port and ends with it closed: it comes last.
     liveTour(tour, window, sim, step);
-
     auto *connection = tour.widget<QAbstractButton>("pushButton_Connection");
     if (connection && !connection->isChecked())
         tour.click("pushButton_Connection");
+    findSensorsTour(tour, window, outDir, link, step);
     tour.click("pushButton_Disconnect");
     window.close();
     sim.stop();
