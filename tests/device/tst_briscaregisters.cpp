@@ -12,7 +12,7 @@ private slots:
     void kelvinTenthsToCelsius();
     void serialSettingsCode_data();
     void serialSettingsCode();
-    void positionAndGrid();
+    void position();
     void thresholdsShowAsTypedAndKeepTheirRaw();
 };
 
@@ -75,16 +75,10 @@ void tst_BriscaRegisters::serialSettingsCode()
     QCOMPARE(Brisca::baudRateOfIndex(Brisca::baudIndexOfSettings(value)), known);
 }
 
-void tst_BriscaRegisters::positionAndGrid()
+void tst_BriscaRegisters::position()
 {
     QCOMPARE(int(Brisca::positionFirst(0x1F03)), 3);
     QCOMPARE(int(Brisca::positionSecond(0x1F03)), 31);
-    const int sides[] = {1, 2, 4, 8, 16, 32, 64, 128, 0, 0};
-    const int counts[] = {1024, 256, 64, 16, 4, 1, 0, 0, 0, 0};
-    for (quint8 code = 0; code <= 9; ++code) {
-        QCOMPARE(int(Brisca::roiSideFromGridCode(code)), sides[code]);
-        QCOMPARE(Brisca::roiCountFromGridCode(code), counts[code]);
-    }
 }
 
 // Every value a threshold editor can hold (-20.0 to 670.0) is written as a raw value that

@@ -1,12 +1,9 @@
 // Feeds arbitrary finished replies to the slots of BriscaDevice that evaluate them, as the
-// Modbus master hands them over: a QModbusReply whose finished() reaches the slot.
-//
-// Input: records, each slot, flags, register type, start (3 bytes), declared value count
-// (2), number of values (2), values (2 each; or, with a flag, the base of a ramp), error,
-// raw function code, raw data length, raw data bytes. Besides memory errors the run stops
-// when a failed reply changes a cache, a reply touches the caches of another register type,
-// a frame goes out other than when register 1304 arrives, an answer that cannot belong to
-// its request is taken, the probe's verdict is wrong, or a reply is not freed.
+// Modbus master hands them over. A record: slot, flags, register type, start (3 bytes),
+// declared and carried value counts (2 each), values (or a ramp's base), error, raw function
+// code, raw data. The run stops when a failed or stray reply changes a cache, a reply touches
+// another table's caches, a frame goes out other than when register 1304 arrives, the
+// probe's verdict is wrong, or a reply is not freed.
 
 #include "briscadevice.h"
 #include "fuzzharness.h"
@@ -123,9 +120,8 @@ Record readRecord(FuzzInput &in, QModbusReply &reply)
     QByteArray rawData;
     for (int i = in.u8() % 8; i > 0; --i)
         rawData.append(char(in.u8()));
-    // Qt's RTU master keeps a received exception's code sign-extended from a char, outside
-    // the enumeration; the device reads the byte through Qt's serialisation, which gives
-    // the same byte for that form and this in-range one, which alone is defined to build.
+    // Qt's master keeps an exception's code sign-extended, outside the enumeration; the
+    // device reads the byte as Qt serialises it, the same for that form and this one.
     reply.setRawResult(QModbusResponse(function, rawData));
     return r;
 }
@@ -144,8 +140,7 @@ void checkOutcome(const Record &r, const QModbusReply &reply, const BriscaDevice
 
     if (r.slot == Probe) {
         const bool sensor = !aborted && error == QModbusDevice::ProtocolError &&
-                            raw.isException() &&
-                            raw.dataSize() > 0 &&
+                            raw.isException() && raw.dataSize() > 0 &&
                             quint8(raw.data().at(0)) == Brisca::ProbeExpectedException;
         FUZZ_CHECK(seen.validated == int(sensor), "probe verdict");
         FUZZ_CHECK(seen.status == int(!sensor && !aborted), "probe status text");
@@ -189,8 +184,7 @@ void checkOutcome(const Record &r, const QModbusReply &reply, const BriscaDevice
         FUZZ_CHECK(after[RegionGroup].mid(0, kept.size()) == kept &&
                        after[RegionGroup].size() == kept.size() + values.size() - values.count(0),
                    "region values appended to what the read kept");
-        FUZZ_CHECK(seen.news[RegionGroup] == 1 && seen.data() == 1,
-                   "one region signal per chunk");
+        FUZZ_CHECK(seen.news[RegionGroup] == 1 && seen.data() == 1, "one region signal per chunk");
         FUZZ_CHECK((bits & ~1) == 0, "a region chunk touched a cache");
     }
 }

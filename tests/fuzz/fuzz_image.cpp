@@ -1,11 +1,8 @@
-// Feeds arbitrary frames (any length), overlay sizes, region temperature lists and limits
-// to the thermal image view, in any order, rendering offscreen.
-//
-// Input: operations, each an opcode byte (set frame, square, region grid, plot, process
-// events, replot) and its arguments. Besides memory errors the run stops when a frame of
-// the right size is not stored or one of another size is, when a region list survives a
-// draw, when a rendered cell does not show its pixel, or when overlay items outlive the
-// rendering they belong to.
+// Feeds frames of any length, overlay sizes, region lists and limits to the thermal image
+// view in any order (opcodes: frame, square, grid, plot, events, replot), rendering
+// offscreen. The run stops when a frame of the right size is not stored or one of another
+// size is, a region list survives a draw, a cell does not show its pixel, or overlay items
+// outlive their rendering.
 
 #include "briscaregisters.h"
 #include "fuzzharness.h"

@@ -1,12 +1,9 @@
-// Feeds arbitrary bytes, in arbitrary bursts and pauses, to the virtual sensor's request
-// handling: the RTU framer cuts the stream, the fault rules decide, the sensor answers and
-// the faults damage the answer, in the order the simulator's server loop uses.
-//
-// Input: a configuration (pattern, slave address, seed, fault seed, silence interval), then
-// operations: raw bytes, bytes closed by a good CRC, well-formed requests, pauses, fault
-// rules, new frames. Besides memory errors the run stops when an answer is not a valid
-// frame from the asked address, when a refused request changed a table, or when the sensor
-// ends up on an address no client can reach or on another one than its register 0 holds.
+// Feeds arbitrary bytes, in bursts and pauses, to the virtual sensor's framer, fault rules
+// and request handling, in the order of the simulator's server loop. Input: a configuration
+// (pattern, slave, seed, fault seed, silence), then operations: raw bytes, bytes with a good
+// CRC, requests, pauses, fault rules, new frames. The run stops when an answer is no valid
+// frame from the asked address, a refused request changed a table, or the sensor ends up on
+// an address no client can reach or other than its register 0 holds.
 
 #include "faults.h"
 #include "fuzzharness.h"
