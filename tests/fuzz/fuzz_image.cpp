@@ -1,45 +1,28 @@
-// Feeds arbitrary frames (any length), overlay sizes, region temperature lists and limits
-// to the thermal image view, in any order, rendering offscreen.
-//
-// Input: a sequence of operations, each an opcode byte and its arguments. Besides memory
-// errors the run stops when a frame of the right size is not stored or one of another size
-// is, when a region list survives a draw, when a rendered cell does not show its pixel, or
-// when overlay items outlive the rendering they belong to.
+// Feeds frames of any length, overlay sizes, region lists and limits to the thermal image
+// view in any order (opcodes: frame, square, grid, plot, events, replot), rendering
+// offscreen. The run stops when a frame of the right size is not stored or one of another
+// size is, a region list survives a draw, a cell does not show its pixel, or overlay items
+// outlive their rendering.
 
 #include "briscaregisters.h"
-#include "fuzzinput.h"
+#include "fuzzharness.h"
 #include "image.h"
 
 #include <QApplication>
 
-#include <algorithm>
 #include <cstring>
-#include <memory>
 
 namespace {
 
 constexpr int Side = Brisca::FrameWidth;
 
-enum class Op
-{
-    SetFrame,
-    Square,
-    RoiGrid,
-    Plot,
-    ProcessEvents,
-    Replot,
-    Count
-};
-
-// Values either straight from the input or, behind a flag, from a ramp so that long lists
-// cost no input bytes.
+// Values straight from the input or, behind a flag, from a ramp that costs no input bytes.
 QVector<quint16> readValues(FuzzInput &in, int count)
 {
     QVector<quint16> values;
     if (in.flag()) {
         const quint16 base = in.u16();
         const quint16 step = in.u8();
-        values.reserve(count);
         for (int i = 0; i < count; ++i)
             values.append(quint16(base + i * step));
         return values;
@@ -52,8 +35,8 @@ QVector<quint16> readValues(FuzzInput &in, int count)
 void setFrame(image &plot, FuzzInput &in)
 {
     // Most frames have the right size; the others any size up to a little beyond it.
-    const int size = in.flag() ? Brisca::FramePixelCount : in.u16() % 1100;
-    const QVector<quint16> frame = readValues(in, size);
+    const QVector<quint16> frame =
+        readValues(in, in.flag() ? Brisca::FramePixelCount : in.u16() % 1100);
     quint16 before[Side][Side];
     std::memcpy(before, plot.pixels, sizeof before);
     plot.setPixelData(frame);
@@ -62,10 +45,9 @@ void setFrame(image &plot, FuzzInput &in)
                    "a frame of the wrong size changed the picture");
         return;
     }
-    for (int i = 0; i < Brisca::FramePixelCount; ++i) {
+    for (int i = 0; i < Brisca::FramePixelCount; ++i)
         FUZZ_CHECK(plot.pixels[Brisca::frameRow(i)][Brisca::frameColumn(i)] == frame.at(i),
                    "frame element stored in the wrong place");
-    }
 }
 
 void drawRoiGrid(image &plot, FuzzInput &in)
@@ -76,8 +58,7 @@ void drawRoiGrid(image &plot, FuzzInput &in)
     const quint8 size = (sizeByte & 0x80) ? quint8(sizeByte & 0x7F) : sizes[sizeByte % 4];
     QVector<quint16> temperatures = readValues(in, in.u16() % 600);
     const quint16 low = in.u16();
-    const quint16 high = in.u16();
-    plot.drawRoiGrid(size, temperatures, low, high);
+    plot.drawRoiGrid(size, temperatures, low, in.u16());
     FUZZ_CHECK(temperatures.isEmpty(), "region temperatures left after a draw");
 }
 
@@ -86,78 +67,53 @@ void plotFrame(image &plot)
     plot.plotPixelData();
     QCPColorMapData *data = plot.colorMap->data();
     for (int r = 0; r < Side; ++r) {
-        for (int c = 0; c < Side; ++c) {
-            const double shown = data->cell(c, r);
-            const double expected = double(Brisca::kelvinTenthsToCelsius(plot.pixels[r][c]));
-            FUZZ_CHECK(shown == expected, "a cell does not show its pixel");
-        }
+        for (int c = 0; c < Side; ++c)
+            FUZZ_CHECK(data->cell(c, r) == double(Brisca::kelvinTenthsToCelsius(plot.pixels[r][c])),
+                       "a cell does not show its pixel");
     }
     const QCPRange range = plot.colorMap->dataRange();
     FUZZ_CHECK(range.lower <= range.upper, "inverted colour range");
 }
 
-struct Harness
-{
-    Harness()
-    {
-        static int argc = 1;
-        static char name[] = "fuzz_image";
-        static char *argv[] = {name, nullptr};
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QApplication>(argc, argv);
-        plot = std::make_unique<image>();
-        plot->resize(640, 520);
-        plot->show();
-        QCoreApplication::processEvents();
-    }
-    // Declared first so that it goes last: the widget needs the application to go away.
-    std::unique_ptr<QApplication> app;
-    std::unique_ptr<image> plot;
-};
-
-Harness *harness = nullptr;
+image *s_plot = nullptr;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    static Harness instance;
-    harness = &instance;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    fuzzApplication<QApplication>("fuzz_image");
+    // Made after the application, so gone before it.
+    static image plot;
+    plot.resize(640, 520);
+    plot.show();
+    QCoreApplication::processEvents();
+    s_plot = &plot;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzInput in(data, size);
-    image &plot = *harness->plot;
+    image &plot = *s_plot;
     // Each input starts from a blank picture, so a run does not depend on the one before.
     std::memset(plot.pixels, 0, sizeof plot.pixels);
-
-    for (int n = 0; n < 24 && !in.atEnd(); ++n) {
-        switch (Op(in.u8() % int(Op::Count))) {
-        case Op::SetFrame:
-            setFrame(plot, in);
-            break;
-        case Op::Square:
-            plot.drawCenteredSquare(in.u8());
-            break;
-        case Op::RoiGrid:
-            drawRoiGrid(plot, in);
-            break;
-        case Op::Plot:
-            plotFrame(plot);
-            break;
-        case Op::ProcessEvents:
-            QCoreApplication::processEvents();
-            break;
-        case Op::Replot:
-            plot.replot();
-            break;
-        case Op::Count:
-            break;
+    in.forEachOp(24, 6, [&](int op) {
+        switch (op) {
+        case 0:
+            return setFrame(plot, in);
+        case 1:
+            return plot.drawCenteredSquare(in.u8());
+        case 2:
+            return drawRoiGrid(plot, in);
+        case 3:
+            return plotFrame(plot);
+        case 4:
+            return QCoreApplication::processEvents();
+        default:
+            return plot.replot();
         }
-    }
-
+    });
     // Overlays belong to one rendering: once control is back in the event loop, none is left.
     QCoreApplication::processEvents();
     FUZZ_CHECK(plot.itemCount() == 0, "overlay items outlived their rendering");

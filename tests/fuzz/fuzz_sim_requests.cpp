@@ -1,19 +1,15 @@
-// Feeds arbitrary bytes, in arbitrary bursts and pauses, to the virtual sensor's request
-// handling: the RTU framer cuts the stream, the fault rules decide, the sensor answers and
-// the faults damage the answer, in the order the simulator's server loop uses.
-//
-// Input: a configuration (pattern, slave address, seed, silence interval), then a sequence
-// of operations: raw bytes, bytes closed by a good CRC, well-formed requests, pauses, fault
-// rules, new frames. Besides memory errors the run stops when an answer is not a valid
-// frame from the asked address, when a refused request changed a table, or when the sensor
-// ends up on an address no client can reach or on another one than its register 0 holds.
+// Feeds arbitrary bytes, in bursts and pauses, to the virtual sensor's framer, fault rules
+// and request handling, in the order of the simulator's server loop. Input: a configuration
+// (pattern, slave, seed, fault seed, silence), then operations: raw bytes, bytes with a good
+// CRC, requests, pauses, fault rules, new frames. The run stops when an answer is no valid
+// frame from the asked address, a refused request changed a table, or the sensor ends up on
+// an address no client can reach or other than its register 0 holds.
 
 #include "faults.h"
-#include "fuzzinput.h"
+#include "fuzzharness.h"
 #include "rtuframer.h"
 #include "simsensor.h"
 
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -22,26 +18,25 @@ namespace {
 using namespace BriscaSim;
 using Bytes = std::vector<uint8_t>;
 
-enum class Op
-{
-    RawBytes,
-    CheckedBytes,
-    Request,
-    Pause,
-    AddFault,
-    ClearFaults,
-    NewFrame,
-    Count
-};
+// The operations, by their code.
+constexpr int RawBytes = 0, CheckedBytes = 1, Request = 2, Pause = 3, AddFault = 4, ClearFaults = 5,
+              OpCount = 7;
 
-std::vector<uint16_t> settingTables(const Sensor &sensor)
+Bytes readBytes(FuzzInput &in, size_t count)
 {
-    std::vector<uint16_t> values;
-    for (int a = 0; a < CoilCount; ++a)
-        values.push_back(sensor.value(Sensor::Table::Coil, a));
-    for (int a = 0; a < HoldingCount; ++a)
-        values.push_back(sensor.value(Sensor::Table::Holding, a));
-    return values;
+    Bytes bytes;
+    for (size_t i = 0; i < count && !in.atEnd(); ++i)
+        bytes.push_back(in.u8());
+    return bytes;
+}
+
+SensorConfig configFrom(FuzzInput &in)
+{
+    SensorConfig config;
+    config.pattern = in.flag() ? Pattern::Ramp : Pattern::Scene;
+    config.slave = 1 + in.u8() % 247;
+    config.seed = in.u16();
+    return config;
 }
 
 class Line
@@ -57,68 +52,40 @@ public:
 
     void run(FuzzInput &in)
     {
-        for (int n = 0; n < 128 && !in.atEnd(); ++n) {
-            switch (Op(in.u8() % int(Op::Count))) {
-            case Op::RawBytes: {
+        in.forEachOp(128, OpCount, [&](int op) {
+            std::string text, error;
+            switch (op) {
+            case RawBytes:
+            case CheckedBytes: {
                 Bytes bytes = readBytes(in, in.u8() % 64);
-                feed(bytes, in.u8() % 4);
-                break;
+                if (op == CheckedBytes)
+                    appendCrc(bytes);
+                return feed(bytes, in.u8() % 4);
             }
-            case Op::CheckedBytes: {
-                Bytes bytes = readBytes(in, in.u8() % 64);
-                appendCrc(bytes);
-                feed(bytes, in.u8() % 4);
-                break;
-            }
-            case Op::Request: {
+            case Request: {
                 const Bytes frame = request(in);
-                feed(frame, in.u8() % 4);
-                break;
+                return feed(frame, in.u8() % 4);
             }
-            case Op::Pause:
+            case Pause:
                 m_now += in.u16() % 5000;
                 m_framer.checkSilence(m_now);
-                m_sensor.tick(m_now);
-                break;
-            case Op::AddFault: {
-                const Bytes text = readBytes(in, in.u8() % 48);
-                std::string error;
-                m_faults.add(std::string(text.begin(), text.end()), error);
-                break;
+                return m_sensor.tick(m_now);
+            case AddFault:
+                for (uint8_t b : readBytes(in, in.u8() % 48))
+                    text.push_back(char(b));
+                m_faults.add(text, error);
+                return;
+            case ClearFaults:
+                return m_faults.clear();
+            default:
+                return m_sensor.takeFrame(m_now);
             }
-            case Op::ClearFaults:
-                m_faults.clear();
-                break;
-            case Op::NewFrame:
-                m_sensor.takeFrame(m_now);
-                break;
-            case Op::Count:
-                break;
-            }
-        }
-        m_now += 10000;
-        m_framer.checkSilence(m_now);
+        });
+        m_framer.checkSilence(m_now + 10000);
         FUZZ_CHECK(m_framer.pending() == 0, "bytes left over after a long silence");
     }
 
 private:
-    static SensorConfig configFrom(FuzzInput &in)
-    {
-        SensorConfig config;
-        config.pattern = in.flag() ? Pattern::Ramp : Pattern::Scene;
-        config.slave = 1 + in.u8() % 247;
-        config.seed = in.u16();
-        return config;
-    }
-
-    static Bytes readBytes(FuzzInput &in, size_t count)
-    {
-        Bytes bytes;
-        for (size_t i = 0; i < count && !in.atEnd(); ++i)
-            bytes.push_back(in.u8());
-        return bytes;
-    }
-
     // A request with a good CRC that a master could really send, so the fuzzer reaches the
     // register handling without having to guess checksums.
     Bytes request(FuzzInput &in)
@@ -148,6 +115,16 @@ private:
         m_framer.feed(bytes.data(), bytes.size(), m_now);
     }
 
+    std::vector<uint16_t> settingTables() const
+    {
+        std::vector<uint16_t> values;
+        for (int a = 0; a < CoilCount; ++a)
+            values.push_back(m_sensor.value(Sensor::Table::Coil, a));
+        for (int a = 0; a < HoldingCount; ++a)
+            values.push_back(m_sensor.value(Sensor::Table::Holding, a));
+        return values;
+    }
+
     void onFrame(const Bytes &frame)
     {
         FUZZ_CHECK(frame.size() <= RtuFramer::MaxFrame, "oversized frame passed the framer");
@@ -155,49 +132,35 @@ private:
         if (m_hungUp || !m_sensor.addressedTo(frame))
             return;
         const FaultEffect effect = m_faults.decide(frame);
-        if (effect.hangup) {
-            m_hungUp = true;
+        m_hungUp = effect.hangup;
+        if (effect.hangup || effect.silent)
             return;
-        }
-        if (effect.silent)
-            return;
-
-        const std::vector<uint16_t> before = settingTables(m_sensor);
+        const std::vector<uint16_t> before = settingTables();
         Bytes answer;
-        if (effect.exceptionCode >= 0) {
-            if (frame[0] != 0)
-                answer = m_sensor.exceptionAnswer(frame, effect.exceptionCode);
-        } else {
+        if (effect.exceptionCode < 0)
             answer = m_sensor.handle(frame, m_now).bytes;
-        }
-        checkAnswer(frame, answer);
-        if (answer.size() >= 2 && (answer[1] & 0x80))
-            FUZZ_CHECK(settingTables(m_sensor) == before, "a refused request changed a table");
+        else if (frame[0] != 0)
+            answer = m_sensor.exceptionAnswer(frame, effect.exceptionCode);
         FUZZ_CHECK(m_sensor.slave() >= 1 && m_sensor.slave() <= 247,
                    "the sensor left the addresses a client can reach");
         FUZZ_CHECK(m_sensor.slave() == (m_sensor.value(Sensor::Table::Holding, HoldSlave) & 0xFF),
                    "the sensor listens on another address than its register 0 holds");
         FUZZ_CHECK(m_sensor.value(Sensor::Table::Holding, HoldReticle) != 1000,
                    "the validation probe value was accepted");
-
-        if (answer.empty())
-            return;
-        m_faults.apply(effect, answer);
-        if (effect.wrongSlave && !effect.truncate && !effect.badCrc && !effect.stray) {
-            FUZZ_CHECK(answer[0] != frame[0] && answer[0] != 0, "wrong-slave answer");
-            FUZZ_CHECK(crcValid(answer.data(), answer.size()), "wrong-slave answer CRC");
-        }
-    }
-
-    static void checkAnswer(const Bytes &frame, const Bytes &answer)
-    {
         if (answer.empty())
             return;
         FUZZ_CHECK(frame[0] != 0, "a broadcast was answered");
         FUZZ_CHECK(answer.size() >= 4 && answer.size() <= RtuFramer::MaxFrame, "answer length");
         FUZZ_CHECK(crcValid(answer.data(), answer.size()), "answer CRC");
-        FUZZ_CHECK(answer[0] == frame[0], "answer from another address");
-        FUZZ_CHECK((answer[1] & 0x7F) == (frame[1] & 0x7F), "answer to another function");
+        FUZZ_CHECK(answer[0] == frame[0] && (answer[1] & 0x7F) == (frame[1] & 0x7F),
+                   "answer from another address or to another function");
+        if (answer[1] & 0x80)
+            FUZZ_CHECK(settingTables() == before, "a refused request changed a table");
+        m_faults.apply(effect, answer);
+        if (effect.wrongSlave && !effect.truncate && !effect.badCrc && !effect.stray)
+            FUZZ_CHECK(answer[0] != frame[0] && answer[0] != 0 &&
+                           crcValid(answer.data(), answer.size()),
+                       "wrong-slave answer");
     }
 
     Sensor m_sensor;
@@ -212,7 +175,6 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzInput in(data, size);
-    Line line(in);
-    line.run(in);
+    Line(in).run(in);
     return 0;
 }

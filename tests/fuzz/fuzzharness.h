@@ -1,0 +1,99 @@
+#pragma once
+
+// The harness the fuzz targets share: the input decoder, the check that keeps a finding, the
+// Qt application of the Qt targets, and, where no fuzzing engine links, a driver that
+// replays every file named on the command line or inside a folder named there: how the seed
+// corpus and the reproducers run as ordinary suites.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+// Reads the bytes as a stream of small fields. Once they run out every read gives 0, so any
+// input, however short, decodes to a well-defined run.
+class FuzzInput
+{
+public:
+    FuzzInput(const uint8_t *data, size_t size)
+        : m_data(data)
+        , m_end(data + size)
+    {}
+
+    bool atEnd() const { return m_data >= m_end; }
+    uint8_t u8() { return atEnd() ? 0 : *m_data++; }
+    uint16_t u16()
+    {
+        const uint16_t high = u8();
+        return uint16_t(high << 8 | u8());
+    }
+    uint32_t u32()
+    {
+        const uint32_t high = u16();
+        return high << 16 | u16();
+    }
+    bool flag() { return u8() & 1; }
+    // Calls `op` with each operation code below `count`, at most `limit` times.
+    template <typename Op> void forEachOp(int limit, int count, Op op)
+    {
+        for (int n = 0; n < limit && !atEnd(); ++n)
+            op(u8() % count);
+    }
+
+private:
+    const uint8_t *m_data, *m_end;
+};
+
+// One application for the whole run, made before the first input and gone after the last.
+template <typename App> App &fuzzApplication(const char *name)
+{
+    static int argc = 1;
+    static char *argv[] = {const_cast<char *>(name), nullptr};
+    static App app(argc, argv);
+    return app;
+}
+
+// A broken invariant is a finding: stop right there so the fuzzer keeps the input.
+#define FUZZ_CHECK(condition, what)                                                                \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: check failed: %s (%s)\n", __FILE__, __LINE__, #condition, \
+                         what);                                                                    \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (false)
+
+#ifndef BRISCA_FUZZ_ENGINE
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int *argc, char ***argv);
+
+int main(int argc, char **argv)
+{
+    if (LLVMFuzzerInitialize)
+        LLVMFuzzerInitialize(&argc, &argv);
+    std::vector<std::filesystem::path> files;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::filesystem::is_directory(argv[i])) {
+            files.emplace_back(argv[i]);
+            continue;
+        }
+        for (const auto &entry : std::filesystem::directory_iterator(argv[i]))
+            files.push_back(entry.path());
+    }
+    for (const std::filesystem::path &path : files) {
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
+            std::fprintf(stderr, "cannot read %s\n", path.c_str());
+            return 1;
+        }
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
+        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    }
+    std::printf("%zu inputs passed\n", files.size());
+    return files.empty() ? 2 : 0;
+}
+#endif
