@@ -200,6 +200,12 @@ void tst_Cli::commands_data()
     QTest::newRow("scan") << QStringList{"--slave", "3"} << scan + QStringList{"--to", "4"} << 0
                           << 4
                           << "0/kind=\"brisca\" 0/slave=3 0/baud=19200 0/parity=\"even\" 1=null";
+    // A bus of several sensors: each at 19200 even is listed, the one at 9600 is not.
+    QTest::newRow("scan, a bus of several sensors")
+        << QStringList{"--slave", "3",      "--slave", "5",       "--slave",
+                       "6",       "--baud", "9600",    "--slave", "7"}
+        << scan + QStringList{"--to", "8"} << 0 << -1
+        << "0/slave=3 1/slave=5 2/slave=7 2/kind=\"brisca\" 3=null";
     QTest::newRow("scan, outside the range")
         << QStringList{"--slave", "3"} << scan + QStringList{"--to", "2"} << 1 << 2 << "0=null";
     QTest::newRow("scan, another kind of device")
