@@ -1,15 +1,26 @@
 #include "about.h"
 #include "briscadevice.h"
+#include "image.h"
 #include "mainwindow.h"
+#include "operatorguide.h"
+#include "windowfit.h"
 
 #include <QAction>
-#include <QDesktopServices>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 
-// The window shell without a sensor: construction, page navigation and the About menu.
+// The window without a sensor: construction, its pages, its menus and keys, and its shape on
+// the screens operators carry.
 class tst_MainWindow : public QObject
 {
     Q_OBJECT
@@ -18,19 +29,20 @@ private slots:
     void construction();
     void navigation_data();
     void navigation();
-    void uncheckingKeepsThePage();
     void licenseOpensOneDialogAtATime();
-    void productPageMinimises();
-
-public slots:
-    // Stands in for the desktop's browser.
-    void openUrl(const QUrl &url) { m_openedUrls << url; }
-
-private:
-    QList<QUrl> m_openedUrls;
+    void productPageWithoutABrowserSaysSo();
+    void fittedSize_data();
+    void fittedSize();
+    void everyPageFitsAFieldLaptop();
+    void plotPixelsAreSquare();
+    void tabFollowsReadingOrder_data();
+    void tabFollowsReadingOrder();
+    void menusHaveDistinctMnemonics();
+    void keys();
 };
 
 namespace {
+
 QtMessageHandler s_previousHandler = nullptr;
 QStringList s_warnings;
 
@@ -41,14 +53,33 @@ void collectWarnings(QtMsgType type, const QMessageLogContext &context, const QS
     s_previousHandler(type, context, msg);
 }
 
-const char *const NavigationButtons[] = {"pushButton_Connection", "pushButton_Settings",
-                                         "pushButton_Application1", "pushButton_Application2",
-                                         "pushButton_Application3"};
+// The window area of a 1366 x 768 screen, less a 32-pixel panel and a 32-pixel title bar,
+// and that of a full HD screen.
+const QSize Laptop(1366, 704);
+const QSize Large(1920, 1016);
 
-QPushButton *button(const QWidget &window, const char *name)
+const QStringList Navigation = {"pushButton_Connection", "pushButton_Settings",
+                                "pushButton_Application1", "pushButton_Application2",
+                                "pushButton_Application3"};
+
+QStackedWidget *pages(const MainWindow &window)
 {
-    return window.findChild<QPushButton *>(QLatin1String(name));
+    return window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
 }
+
+QPushButton *button(const QWidget &window, const QString &name)
+{
+    return window.findChild<QPushButton *>(name);
+}
+
+bool showWindow(MainWindow &window, QSize size)
+{
+    window.resize(size);
+    window.show();
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+}
+
 } // namespace
 
 void tst_MainWindow::construction()
@@ -64,10 +95,9 @@ void tst_MainWindow::construction()
 
     QVERIFY(!window.findChild<BriscaDevice *>());
     QVERIFY(window.statusBar()->currentMessage().isEmpty());
-    QCOMPARE(window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex(),
-             0);
-    for (const char *name : NavigationButtons)
-        QVERIFY2(!button(window, name)->isChecked(), name);
+    QCOMPARE(pages(window)->currentIndex(), 0);
+    for (const QString &name : Navigation)
+        QVERIFY2(!button(window, name)->isChecked(), qPrintable(name));
 }
 
 void tst_MainWindow::navigation_data()
@@ -78,7 +108,8 @@ void tst_MainWindow::navigation_data()
     QTest::newRow("connection -> application 3") << 0 << 4;
     QTest::newRow("application 3 -> connection") << 4 << 0;
     QTest::newRow("application 1 -> application 2") << 2 << 3;
-    QTest::newRow("settings -> application 1") << 1 << 2;
+    // Unchecking the page's own button keeps the page.
+    QTest::newRow("settings twice") << 1 << 1;
 }
 
 void tst_MainWindow::navigation()
@@ -86,31 +117,16 @@ void tst_MainWindow::navigation()
     QFETCH(int, from);
     QFETCH(int, to);
     MainWindow window;
-    auto *pages = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
-    for (const char *name : NavigationButtons)
+    for (const QString &name : Navigation)
         button(window, name)->setEnabled(true);
-
     if (from >= 0) {
-        QTest::mouseClick(button(window, NavigationButtons[from]), Qt::LeftButton);
-        QCOMPARE(pages->currentIndex(), from);
+        QTest::mouseClick(button(window, Navigation[from]), Qt::LeftButton);
+        QCOMPARE(pages(window)->currentIndex(), from);
     }
-    QTest::mouseClick(button(window, NavigationButtons[to]), Qt::LeftButton);
-    QCOMPARE(pages->currentIndex(), to);
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(button(window, NavigationButtons[i])->isChecked(), i == to);
-}
-
-void tst_MainWindow::uncheckingKeepsThePage()
-{
-    MainWindow window;
-    auto *pages = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
-    QPushButton *settings = button(window, "pushButton_Settings");
-    settings->setEnabled(true);
-    QTest::mouseClick(settings, Qt::LeftButton);
-    QTest::mouseClick(settings, Qt::LeftButton);
-    QCOMPARE(pages->currentIndex(), 1);
-    for (const char *name : NavigationButtons)
-        QVERIFY2(!button(window, name)->isChecked(), name);
+    QTest::mouseClick(button(window, Navigation[to]), Qt::LeftButton);
+    QCOMPARE(pages(window)->currentIndex(), to);
+    for (int i = 0; i < Navigation.size(); ++i)
+        QCOMPARE(button(window, Navigation[i])->isChecked(), i == to && from != to);
 }
 
 void tst_MainWindow::licenseOpensOneDialogAtATime()
@@ -123,27 +139,207 @@ void tst_MainWindow::licenseOpensOneDialogAtATime()
     QList<About *> dialogs = window.findChildren<About *>();
     QCOMPARE(dialogs.size(), 1);
     QVERIFY(dialogs.first()->isVisible());
-
     dialogs.first()->accept();
     QTRY_VERIFY(window.findChildren<About *>().isEmpty());
     license->trigger();
     QCOMPARE(window.findChildren<About *>().size(), 1);
 }
 
-void tst_MainWindow::productPageMinimises()
+void tst_MainWindow::productPageWithoutABrowserSaysSo()
 {
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
+    // Offscreen, without a handler, nothing can open the page: its address is shown instead.
     MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(showWindow(window, Laptop));
     window.findChild<QAction *>(QStringLiteral("actionProduct_page"))->trigger();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    auto *box = window.findChild<QMessageBox *>(QStringLiteral("productPageMessage"));
+    QVERIFY(box);
+    QTRY_VERIFY(box->isVisible());
+    QVERIFY2(box->text().contains(QStringLiteral("https://")), qPrintable(box->text()));
+    QVERIFY(!(window.windowState() & Qt::WindowMinimized));
+}
 
-    QCOMPARE(m_openedUrls.size(), 1);
-    QVERIFY(m_openedUrls.first().isValid());
-    QTRY_VERIFY(window.windowState() & Qt::WindowMinimized);
+void tst_MainWindow::fittedSize_data()
+{
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QSize>("fitted");
+    QTest::newRow("laptop: shorter") << QRect(0, 32, 1366, 736) << QSize(1132, 696);
+    QTest::newRow("large: as designed") << QRect(0, 0, 1920, 1050) << QSize(1132, 896);
+    QTest::newRow("narrow: both") << QRect(0, 0, 1024, 600) << QSize(1008, 560);
+    QTest::newRow("too small: the minimum") << QRect(0, 0, 800, 480) << QSize(900, 500);
+}
+
+void tst_MainWindow::fittedSize()
+{
+    QFETCH(QRect, available);
+    QFETCH(QSize, fitted);
+    QCOMPARE(WindowFit::fittedSize(QSize(1132, 896), QSize(900, 500), available), fitted);
+}
+
+void tst_MainWindow::everyPageFitsAFieldLaptop()
+{
+    MainWindow window;
+    QVERIFY(showWindow(window, Laptop));
+    const QSize minimum = window.minimumSizeHint();
+    QVERIFY2(minimum.width() <= Laptop.width() && minimum.height() <= Laptop.height(),
+             qPrintable(QStringLiteral("%1 x %2").arg(minimum.width()).arg(minimum.height())));
+    for (int index = 0; index < pages(window)->count(); ++index) {
+        QWidget *page = pages(window)->widget(index);
+        pages(window)->setCurrentIndex(index);
+        QCOMPARE(window.size(), Laptop);
+        // A page taller than the window scrolls; nothing is squeezed below its size, and
+        // nothing needs the operator to scroll sideways.
+        auto *area = page->findChild<QScrollArea *>();
+        QVERIFY2(area && area->widget(), qPrintable(page->objectName()));
+        const QWidget *contents = area->widget();
+        QTRY_VERIFY2(contents->height() >= contents->minimumSizeHint().height(),
+                     qPrintable(page->objectName()));
+        QVERIFY2(area->horizontalScrollBar()->maximum() == 0, qPrintable(page->objectName()));
+    }
+}
+
+void tst_MainWindow::plotPixelsAreSquare()
+{
+    MainWindow window;
+    QMap<QString, int> laptopSide;
+    for (const QSize &size : {Laptop, Large}) {
+        QVERIFY(showWindow(window, size));
+        for (int page = 2; page < 5; ++page) {
+            pages(window)->setCurrentIndex(page);
+            QCoreApplication::processEvents();
+            auto *plot = pages(window)->widget(page)->findChild<image *>();
+            plot->replot();
+            // Both axes run over the same 31 units, so a square data area means square pixels.
+            const QRect data = plot->axisRect()->rect();
+            const QString where = QStringLiteral("%1 at %2 x %3: %4 x %5")
+                                      .arg(plot->objectName())
+                                      .arg(size.width())
+                                      .arg(size.height())
+                                      .arg(data.width())
+                                      .arg(data.height());
+            QVERIFY2(data.width() == data.height() && data.width() > 300, qPrintable(where));
+            if (size == Laptop)
+                laptopSide[plot->objectName()] = data.width();
+            else // the large screen is put to use
+                QVERIFY2(data.width() > laptopSide.value(plot->objectName()) + 100,
+                         qPrintable(where));
+        }
+    }
+}
+
+void tst_MainWindow::tabFollowsReadingOrder_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("order");
+    QTest::newRow("connection")
+        << 0
+        << "lineEdit_portname pushButton_findSensors comboBox_baudrate comboBox_parity "
+           "pushButton_connect pushButton_Disconnect spinBox_slaveSelect pushButton_SelectSlave "
+           "comboBox_baudrateUpdate comboBox_parityUpdate spinBox_slaveAddrUpdate "
+           "pushButton_updateSlaveConnectionParams";
+    QTest::newRow("settings")
+        << 1
+        << "radioButton_NoNcEnabled comboBox_outputBehavior comboBox_trasnistorTypeSelection "
+           "comboBox_temperatureChoice comboBox_alarmTimerBased spinBox_alarmDuration "
+           "spinBox_emissivity radioButton_App1Enable radioButton_App2Enable "
+           "radioButton_App3Enable";
+    QTest::newRow("application 1")
+        << 2
+        << "radioButton_frameAverageApps1And3 radioButton_app1LimitFov "
+           "doubleSpinBox_app1MinThreshold doubleSpinBox_app1MaxThreshold "
+           "pushButton_app1SetNewThresholds pushButton_clearNONCapp1 pushButton_app1UpdateData "
+           "pushButton_getImage pushButton_cycleMode";
+    QTest::newRow("application 2")
+        << 3
+        << "comboBox_reticleSize spinBox_movingAverageWindow doubleSpinBox_app2MinThreshold "
+           "doubleSpinBox_app2MaxThreshold pushButton_app2SetNewThresholds "
+           "pushButton_clearNONCapp1_2 pushButton_app2UpdateData pushButton_app2GetImage "
+           "pushButton_cycleMode1";
+    QTest::newRow("application 3")
+        << 4
+        << "comboBox_gridROISize radioButton_frameAverageApps1And3_2 "
+           "doubleSpinBox_app3MinThreshold doubleSpinBox_app3MaxThreshold "
+           "pushButton_app3SetNewThresholds comboBox_counterType pushButton_resetApp3Counter "
+           "pushButton_clearNONCapp1_3 pushButton_app3UpdateData pushButton_app3GetImage "
+           "pushButton_cycleMode3";
+}
+
+void tst_MainWindow::tabFollowsReadingOrder()
+{
+    QFETCH(int, page);
+    QFETCH(QString, order);
+    MainWindow window;
+    // As with a validated sensor: every control of the page can take the focus.
+    for (QWidget *widget : window.findChildren<QWidget *>())
+        widget->setEnabled(true);
+    QVERIFY(showWindow(window, Laptop));
+    pages(window)->setCurrentIndex(page);
+
+    QWidget *first = button(window, Navigation.first());
+    first->setFocus(Qt::TabFocusReason);
+    QStringList visited{first->objectName()};
+    for (int step = 0; step < 40; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (QApplication::focusWidget() == first)
+            break;
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(visited, Navigation + order.split(QLatin1Char(' ')));
+}
+
+void tst_MainWindow::menusHaveDistinctMnemonics()
+{
+    MainWindow window;
+    // Within the menu bar and within each menu, every entry has its own letter.
+    QString problem;
+    QList<QList<QAction *>> lists{window.menuBar()->actions()};
+    for (const QAction *entry : window.menuBar()->actions())
+        lists << (entry->menu() ? entry->menu()->actions() : QList<QAction *>());
+    for (const QList<QAction *> &actions : qAsConst(lists)) {
+        QSet<QChar> used;
+        for (const QAction *action : actions) {
+            const QString text = action->text();
+            const int at = text.indexOf(QLatin1Char('&'));
+            const QChar letter =
+                at >= 0 && at + 1 < text.size() ? text.at(at + 1).toLower() : QChar();
+            if (action->isSeparator())
+                continue;
+            if (letter.isNull() || used.contains(letter))
+                problem += action->text() + QLatin1Char(' ');
+            used.insert(letter);
+        }
+    }
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void tst_MainWindow::keys()
+{
+    MainWindow window;
+    QVERIFY(showWindow(window, Laptop));
+
+    // F1: the operator's guide, with every picture it names; pressed again, the same one.
+    QTest::keyClick(&window, Qt::Key_F1);
+    auto *guide = window.findChild<OperatorGuide *>();
+    QVERIFY(guide);
+    QTRY_VERIFY(guide->isVisible());
+    int pictures = 0;
+    for (QTextBlock block = guide->document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFormat format = it.fragment().charFormat();
+            if (!format.isImageFormat())
+                continue;
+            const QString name = format.toImageFormat().name();
+            const QVariant picture =
+                guide->document()->resource(QTextDocument::ImageResource, QUrl(name));
+            QVERIFY2(!qvariant_cast<QImage>(picture).isNull(), qPrintable(name));
+            ++pictures;
+        }
+    }
+    QVERIFY(pictures >= 5);
+    QTest::keyClick(&window, Qt::Key_F1);
+    QCOMPARE(window.findChildren<OperatorGuide *>().size(), 1);
+
+    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    QTRY_VERIFY(!window.isVisible());
 }
 
 QTEST_MAIN(tst_MainWindow)
