@@ -11,7 +11,7 @@
 #include "briscadevice.h"
 #include "image.h"
 #include "mainwindow.h"
-#include "reliabilitysupport.h"
+#include "soakfigures.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

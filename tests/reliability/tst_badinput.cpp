@@ -102,12 +102,12 @@ void tst_BadInput::portNames()
     driver.child<QPushButton>("pushButton_connect")->click();
 
     const QString shown = driver.window().statusBar()->currentMessage();
-    const QString prefix = QStringLiteral("Connect failed: ");
-    QVERIFY2(shown.startsWith(prefix) && shown.size() > prefix.size(), qPrintable(shown));
+    QVERIFY2(shown.startsWith("Connect failed: ") && shown.size() > 16, qPrintable(shown));
+    // Connect offered again, nothing that needs an open port.
     QVERIFY(driver.child<QPushButton>("pushButton_connect")->isEnabled());
-    QVERIFY(!driver.child<QPushButton>("pushButton_Disconnect")->isEnabled());
-    QVERIFY(!driver.child<QPushButton>("pushButton_SelectSlave")->isEnabled());
-    QVERIFY(!driver.child<QPushButton>("pushButton_Settings")->isEnabled());
+    for (const char *name :
+         {"pushButton_Disconnect", "pushButton_SelectSlave", "pushButton_Settings"})
+        QVERIFY2(!driver.child<QWidget>(name)->isEnabled(), name);
     QVERIFY(!driver.device() || driver.device()->state() == QModbusDevice::UnconnectedState);
     QCOMPARE(driver.sim().received(), QStringList());
 }
@@ -198,7 +198,7 @@ void tst_BadInput::slaveAddressLimits()
                                    : QStringLiteral("Could not find valid device. Verify "
                                                     "connection settings and slave address");
     const QString pattern = QRegularExpression::escape(expected);
-    QVERIFY2(waitUntil([&] { return log.find(pattern) >= 0; }, StepTimeoutMs),
+    QVERIFY2(QTest::qWaitFor([&] { return log.find(pattern) >= 0; }, StepTimeoutMs),
              qPrintable(log.since(0).join(QStringLiteral(" | "))));
     QCOMPARE(driver.child<QPushButton>("pushButton_Settings")->isEnabled(), found);
     if (!found) {
