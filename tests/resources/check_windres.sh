@@ -1,10 +1,8 @@
 #!/bin/sh
-# Compiles the executable's resource script with the MinGW resource compiler and checks
-# what Windows reads from the binary: the icon group that the window icon comes from, and a
-# version block that carries the version the project is built as.
-#
 # usage: check_windres.sh RESOURCE_SCRIPT WORK_DIR VERSION
-# Exits 77 (skipped) when no MinGW windres is installed.
+# Compiles the resource script with MinGW's windres and checks what Windows reads from the
+# binary: the icon group of the window icon and a version block with the project's version.
+# Exits 77 (skipped) without windres.
 set -u
 
 rc_file=$1
@@ -27,8 +25,7 @@ fi
 mkdir -p "$work" || exit 1
 res="$work/velmora_brisca.res"
 dump="$work/decompiled.rc"
-# The object file is what the executable links; decompiling the binary resources shows
-# the fixed version fields and the icon directory as the loader sees them.
+# Decompiling the binary resources shows the version fields and icons as the loader sees them.
 if ! "$@" "$rc_file" -O coff -o "$work/velmora_brisca_res.o" ||
     ! "$@" "$rc_file" -O res -o "$res" || ! "$windres" -i "$res" -O rc -o "$dump"; then
     echo "FAIL: windres could not compile $rc_file"
@@ -53,8 +50,5 @@ expect "VALUE \"ProductVersion\", \"$numbers\""
 expect '"IDI_ICON1" 14 /* RT_GROUP_ICON */'
 expect '0, 1, 5,'
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed; decompiled resources in $dump"
-    exit 1
-fi
+[ "$failures" -eq 0 ] || exit 1
 echo "PASS: version $numbers and icon group of $rc_file"

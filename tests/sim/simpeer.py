@@ -1,10 +1,7 @@
-"""Drives brisca-sim from outside with Modbus masters that were not written here: mbpoll
-(libmodbus), Debian's pymodbus and a raw pyserial line for the bytes a Modbus client hides.
-
-A table is a list of cases: a name, the sensors on the line (brisca-sim arguments), the
-exchanges in order (a request and the answer a real sensor gives) and optionally the masters
-it is for. run_table() runs it through the master named by --master; requests that master
-cannot make (raw bytes, rates it does not know, broadcasts) go through the raw line."""
+"""Drives brisca-sim with masters not written here: mbpoll (libmodbus), Debian's pymodbus and
+a raw pyserial line. A table's cases are (name, brisca-sim arguments, [(request, answer)],
+optionally the masters it is for); run_table() runs them through --master, and what that
+master cannot ask (raw bytes, rates it does not know, broadcasts) through the raw line."""
 
 import collections
 import os
@@ -38,8 +35,7 @@ SIM, MASTER = None, "raw"
 Line = collections.namedtuple("Line", "baud parity stopbits")
 
 
-def line(baud=19200, parity="E", stopbits=None):
-    """A master's port: two stop bits without parity and one with, as the client sets it."""
+def line(baud=19200, parity="E", stopbits=None):  # two stop bits without parity
     return Line(baud, parity, stopbits or (2 if parity == "N" else 1))
 
 
@@ -49,27 +45,12 @@ Write = collections.namedtuple("Write", "table start values slave line", default
 Raw = collections.namedtuple("Raw", "parts line", defaults=(EVEN,))  # bytes, or bytes and pauses
 Ctl = collections.namedtuple("Ctl", "text")  # a control line; its answer: the reply
 
-# Answers as the masters report them; a list is the values read.
-SILENT, OK = ("silent",), ("ok",)
-FAILED = ("failed",)  # something that answers nothing; expected: any failure
-
-
-def Exc(code):
-    return ("exception", code)
-
-
-def Bad(kind):
-    """A damaged answer: "crc", "slave" (from another address), "short", "stray" (bytes
-    before it)."""
-    return ("bad", kind)
-
-
-def Late(values):
-    return ("late", values)  # nothing within the timeout; the answer comes after
-
-
-def Eventually(values):
-    return ("eventually", values)  # asked again until it is this
+# Answers as the masters report them; a list is the values read. FAILED: any failure. A bad
+# answer is "crc", "slave" (another address), "short" or "stray" (bytes before it). Late:
+# nothing within the timeout, then the values; Eventually: asked again until it is this.
+SILENT, OK, FAILED = ("silent",), ("ok",), ("failed",)
+Exc, Bad = (lambda code: ("exception", code)), (lambda kind: ("bad", kind))
+Late, Eventually = (lambda values: ("late", values)), (lambda values: ("eventually", values))
 
 
 def rtu(slave, pdu):
@@ -99,8 +80,7 @@ def encode(req):
     return rtu(req.slave, pdu(16, req.start, len(v)) + bytes([2 * len(v)]) + pdu(0, *v)[1:])
 
 
-def answer_length(data):
-    """Length of the answer `data` starts, None while it cannot tell."""
+def answer_length(data):  # None while it cannot tell
     if len(data) < 3:
         return None
     return 5 if data[1] & 0x80 else 5 + data[2] if data[1] <= 4 else 8
@@ -125,8 +105,8 @@ def decode(req, data):
 
 
 def wait_fresh(link):
-    """Waits until the sensor has put fresh settings back after the last session: a pty
-    refuses even or odd parity to a port the last one left configured."""
+    # Until the sensor has put fresh settings back after the last session: a pty refuses
+    # even or odd parity to a port the last one left configured.
     for _ in range(1000):
         fd = os.open(link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
         clocal = termios.tcgetattr(fd)[2] & termios.CLOCAL
@@ -136,7 +116,18 @@ def wait_fresh(link):
         time.sleep(0.005)
 
 
-class RawMaster:
+class Master:
+    def can(self, req):
+        return True
+
+    def coarse(self, expected):
+        return expected
+
+    def close(self):
+        pass
+
+
+class RawMaster(Master):
     name = "raw"
 
     def __init__(self, link):
@@ -160,9 +151,8 @@ class RawMaster:
                 time.sleep(part)
 
     def receive(self, timeout):
-        """One answer: up to `timeout` for its first byte, then until it is whole or the line
-        has been quiet for 50 ms. It waits with select: setting the port's timeout would
-        configure it again, which a pty refuses with parity."""
+        # Up to `timeout` for the first byte, then until whole or 50 ms quiet. With select:
+        # setting the port's timeout would configure it again, which a pty refuses with parity.
         data, deadline = b"", time.monotonic() + timeout
         while True:
             wait = 0.05 if data else max(0.0, deadline - time.monotonic())
@@ -178,19 +168,13 @@ class RawMaster:
         self.send(encode(req), req.line)
         return decode(req, self.receive(timeout))
 
-    def can(self, req):
-        return True
-
-    def coarse(self, expected):
-        return expected
-
     def close(self):
         if self.port:
             self.port.close()
         self.port = None
 
 
-class Mbpoll:
+class Mbpoll(Master):
     name = "mbpoll"
     # libmodbus's texts for the answers it tells apart
     ERRORS = [("Illegal function", Exc(1)), ("Illegal data address", Exc(2)),
@@ -230,18 +214,12 @@ class Mbpoll:
                   re.findall(r"^\[(\d+)\]:\s+(\d+)", done.stdout, re.MULTILINE)}
         return [values.get(a) for a in range(req.start, req.start + req.count)]
 
-    def close(self):
-        pass
 
-
-class Pymodbus:
+class Pymodbus(Master):
     name = "pymodbus"
 
     def __init__(self, link):
         self.link, self.client, self.line = link, None, None
-
-    def can(self, req):
-        return True
 
     def coarse(self, expected):
         # It does not say what is wrong with a damaged answer, and once a slave has failed to
@@ -345,33 +323,9 @@ class Sim:
 ANSWER_TIMEOUT, SILENCE_TIMEOUT = 3.0, 0.1
 
 
-def run_table(test, cases, checks=None):
-    """Runs the cases meant for this run's master, one subtest per exchange (a case of raw
-    bytes alone runs on the raw line only). `checks` adds
-    exchanges of a table's own: type -> function(run, request, expected)."""
-    for name, args, steps, *masters in cases:
-        if MASTER not in (masters[0] if masters else MASTERS) or os.environ.get(
-                "BRISCA_SIM_CASE", name) not in name:
-            continue
-        if MASTER != "raw" and all(isinstance(req, (Raw, Ctl)) for req, _ in steps):
-            continue  # nothing for this master to ask
-        with Sim("--verbose", *args) as sim:
-            run = Exchanges(test, sim)
-            try:
-                for number, (req, expected) in enumerate(steps):
-                    with test.subTest(name, step=number):
-                        try:
-                            (checks or {}).get(type(req), Exchanges.step)(run, req, expected)
-                        except Exception:
-                            print(sim.stderr()[-600:], file=sys.stderr)  # what it heard last
-                            raise
-            finally:
-                run.master.close()
-                run.raw.close()
-
-
 class Exchanges:
-    """The exchanges of one case through one master, with the raw line beside it."""
+    """The exchanges of one case through this run's master, with the raw line beside it. A
+    step is (request, answer), or (a function of the Exchanges, None) for a check of its own."""
 
     def __init__(self, test, sim):
         self.test, self.sim = test, sim
@@ -379,8 +333,7 @@ class Exchanges:
         self.raw = self.master if MASTER == "raw" else RawMaster(sim.link)
 
     def through(self, req):
-        """The master if it can make the request, else the raw line; the other one lets go of
-        the line."""
+        # The master if it can make the request, else the raw line; the other lets go.
         use = self.master if not isinstance(req, Raw) and self.master.can(req) else self.raw
         (self.raw if use is self.master else self.master).close()
         return use
@@ -390,6 +343,8 @@ class Exchanges:
 
     def step(self, req, expected):
         t = self.test
+        if callable(req):
+            return req(self)
         if isinstance(req, Ctl):
             got = self.sim.command(req.text)
             return t.assertTrue(got == expected or got.startswith(expected + " "), got)
@@ -415,6 +370,29 @@ class Exchanges:
             t.assertEqual(got, want, req)
 
 
+def run_table(test, cases):
+    """Runs the cases meant for this run's master, one subtest per step; a case of raw bytes
+    and control lines alone runs on the raw line only. BRISCA_SIM_CASE picks cases by name."""
+    for name, args, steps, *masters in cases:
+        if MASTER not in (masters[0] if masters else MASTERS) or os.environ.get(
+                "BRISCA_SIM_CASE", name) not in name or MASTER != "raw" and all(
+                    isinstance(req, (Raw, Ctl)) for req, _ in steps):
+            continue
+        with Sim("--verbose", *args) as sim:
+            run = Exchanges(test, sim)
+            try:
+                for number, (req, expected) in enumerate(steps):
+                    with test.subTest(name, step=number):
+                        try:
+                            run.step(req, expected)
+                        except Exception:
+                            print(sim.stderr()[-600:], file=sys.stderr)  # what it heard last
+                            raise
+            finally:
+                run.master.close()
+                run.raw.close()
+
+
 def main():
     argv = list(sys.argv)
     for option in ("--sim", "--master"):
@@ -426,5 +404,4 @@ def main():
         sys.exit("usage: %s --sim PATH-TO-brisca-sim [--master raw|mbpoll|pymodbus]" % argv[0])
     if shutil.which("mbpoll") is None:
         sys.exit("mbpoll is not installed")
-    # ctest reads the output of a failing test; keep the unittest report in it.
-    unittest.main(argv=argv, verbosity=2)
+    unittest.main(argv=argv, verbosity=2)  # ctest shows the report of a failing test
