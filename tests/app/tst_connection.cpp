@@ -286,8 +286,6 @@ void tst_Connection::connectErrors()
     s.connectTo(port);
     const QString shown = s.status();
     QVERIFY2(shown.contains(advice), qPrintable(shown));
-    if (!port.trimmed().isEmpty())
-        QVERIFY2(shown.startsWith(QStringLiteral("Connect failed: ") + port), qPrintable(shown));
     QVERIFY(s.portOpen(false));
 
     // The next Connect, to a port that is free and by Enter in the port field, works.
@@ -463,7 +461,6 @@ void tst_Connection::remembersTheLastValidation()
         expected = sim.linkPath() + QStringLiteral(" 9600 Odd 5");
         {
             Session first;
-            QCOMPARE(first.page(), QStringLiteral("COM5 19200 Even 1"));
             QVERIFY(first.validate(sim.linkPath(), "9600", 2, 5));
             first.window->resize(first.window->size() + QSize(120, 40));
             size = first.window->size();
