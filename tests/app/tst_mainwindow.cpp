@@ -222,15 +222,13 @@ void tst_MainWindow::menusHaveDistinctMnemonics()
     for (const QAction *entry : window.menuBar()->actions())
         lists << (entry->menu() ? entry->menu()->actions() : QList<QAction *>());
     for (const QList<QAction *> &actions : qAsConst(lists)) {
-        QSet<QChar> used;
+        QSet<QString> used;
         for (const QAction *action : actions) {
             const QString text = action->text();
-            const int at = text.indexOf(QLatin1Char('&'));
-            const QChar letter =
-                at >= 0 && at + 1 < text.size() ? text.at(at + 1).toLower() : QChar();
+            const QString letter = text.mid(text.indexOf(QLatin1Char('&')) + 1, 1).toLower();
             if (action->isSeparator())
                 continue;
-            if (letter.isNull() || used.contains(letter))
+            if (!text.contains(QLatin1Char('&')) || used.contains(letter))
                 problem += action->text() + QLatin1Char(' ');
             used.insert(letter);
         }
