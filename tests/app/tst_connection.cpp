@@ -481,6 +481,14 @@ void tst_Connection::statisticsFollowTheLink()
     QTRY_COMPARE(value("timeouts"), QStringLiteral("1"));
     QTRY_VERIFY2(line->text().contains(QLatin1String(", 1 errors")), qPrintable(line->text()));
 
+    // Continuous mode adds its frame rate while it runs.
+    s.get("pushButton_cycleMode1")->click();
+    QTRY_VERIFY2(
+        line->text().contains(QRegularExpression(QStringLiteral(", \\d+\\.\\d\\d frames/s$"))),
+        qPrintable(line->text()));
+    s.get("pushButton_cycleMode1")->click();
+    QTRY_VERIFY2(!line->text().contains(QLatin1String("frames/s")), qPrintable(line->text()));
+
     // The counts belong to the link: without one there are none to show or reset.
     s.get("pushButton_Connection")->click();
     s.get("pushButton_Disconnect")->click();
