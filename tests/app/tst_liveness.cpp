@@ -3,7 +3,6 @@
 #include "dataage.h"
 #include "image.h"
 #include "linkmonitor.h"
-#include "linkstateindicator.h"
 #include "windowdriver.h"
 
 #include <QGraphicsEffect>
@@ -50,12 +49,6 @@ QStringList greyedDifferences(const WindowDriver &driver, const QStringList &nam
     return wrong;
 }
 
-QString indicatorText(const WindowDriver &driver)
-{
-    const auto *indicator = driver.window().findChild<LinkStateIndicator *>();
-    return indicator ? indicator->text() : QString();
-}
-
 // How many texts (the "min" and "max" marks) each rendering of a plot carries; overlays are
 // gone by the time the event loop runs, so they are counted as the plot renders.
 class MarkWatch : public QObject
@@ -90,8 +83,6 @@ void tst_Liveness::silentSensorMakesThePageOld()
     QVERIFY(monitor && age);
     QCOMPARE(monitor->state(), LinkMonitor::State::Validated);
     auto *ageLine = driver.child<QLabel>("label_app1DataAge");
-    QVERIFY2(ageLine->text().contains("The plot shows no sensor data yet"),
-             qPrintable(ageLine->text()));
 
     // An image: every value of the page is current, and the extremes of Application 1 are
     // marked where the sensor said they are.
@@ -123,8 +114,6 @@ void tst_Liveness::silentSensorMakesThePageOld()
     driver.child<QPushButton>("pushButton_app1UpdateData")->click();
     QTRY_COMPARE_WITH_TIMEOUT(monitor->state(), LinkMonitor::State::NotAnswering, StepTimeoutMs);
     QCOMPARE(timeoutsWhenTurned, quint64(1));
-    QVERIFY2(indicatorText(driver).contains("Not answering since "),
-             qPrintable(indicatorText(driver)));
     QCOMPARE(greyedDifferences(driver, page1, true), QStringList());
     QVERIFY2(ageLine->text().contains("Old: the sensor stopped answering at "),
              qPrintable(ageLine->text()));
@@ -166,7 +155,6 @@ void tst_Liveness::lostLinkAndNewSessionShowNothingOldAsCurrent()
 
     QVERIFY(driver.sim().command("hangup"));
     QTRY_COMPARE_WITH_TIMEOUT(monitor->state(), LinkMonitor::State::LinkLost, StepTimeoutMs);
-    QVERIFY2(indicatorText(driver).contains("Link lost at "), qPrintable(indicatorText(driver)));
     QCOMPARE(greyedDifferences(driver, App3Page, true), QStringList());
     auto *ageLine = driver.child<QLabel>("label_app3DataAge");
     QVERIFY2(ageLine->text().contains("Old: the link was lost at "), qPrintable(ageLine->text()));
