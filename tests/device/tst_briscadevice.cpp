@@ -10,21 +10,6 @@
 #include <memory>
 #include <numeric>
 
-namespace {
-
-QJsonArray array(const QVector<int> &values)
-{
-    QJsonArray out;
-    for (int v : values)
-        out.append(v);
-    return out;
-}
-
-const QVector<int> StartCoils{1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 1, 1, 0};
-const QVector<int> StartHolding{1, 22, 3731, 2731, 3231, 2931, 3331, 2831, 500, 95, 8, 4, 2, 3};
-
-} // namespace
-
 class tst_BriscaDevice : public QObject
 {
     Q_OBJECT
@@ -56,17 +41,18 @@ class tst_BriscaDevice : public QObject
     // and its faults.
     QStringList known(const QStringList &faults = {})
     {
-        QVector<int> input(1305, 0);
-        for (int a = 0; a <= 24; ++a)
-            input[a] = 0x100 + a;
-        input[25] = 3001, input[26] = 3002, input[27] = 3003, input[28] = 3004;
-        for (int i = 0; i < 1024; ++i)
-            input[281 + i] = 2000 + i;
+        // The measurements 0x100 + their address, four region temperatures, pixel i 2000 + i.
+        QJsonArray input;
+        for (int a = 0; a < 1305; ++a)
+            input.append(a < 25    ? 0x100 + a
+                         : a < 29  ? 3001 + a - 25
+                         : a < 281 ? 0
+                                   : 2000 + a - 281);
         QJsonObject map;
-        map["coils"] = array(StartCoils);
-        map["discrete_inputs"] = array({0, 0, 0, 1, 0});
-        map["holding"] = array(StartHolding);
-        map["input"] = array(input);
+        map["coils"] = QJsonArray{1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 1, 1, 0};
+        map["discrete_inputs"] = QJsonArray{0, 0, 0, 1, 0};
+        map["holding"] = QJsonArray{1, 22, 3731, 2731, 3231, 2931, 3331, 2831, 500, 95, 8, 4, 2, 3};
+        map["input"] = input;
         QStringList args{"--load", m_sim->writeJson("start.json", map), "--fps", "0"};
         for (const QString &fault : faults)
             args << "--fault" << fault;
@@ -167,7 +153,7 @@ private slots:
     void writeBackBeforeHoldingAnswer()
     {
         QJsonObject map;
-        map["holding"] = array({7, 22});
+        map["holding"] = QJsonArray{7, 22};
         QVERIFY(open({"--load", m_sim->writeJson("seven.json", map), "--fps", "0"}));
         m_device->slaveAddress = 0;
         bool written = false; // once: the echo of the write is coil data again
@@ -239,31 +225,6 @@ private slots:
         QTRY_COMPARE(m_events.count("app3"), 8);
         QTRY_COMPARE(statuses().size(), 1);
         QCOMPARE(m_device->roiTemperatures, QVector<quint16>{3100});
-    }
-
-    // The sensor never answers a factory reset: a retried one would show up again on the line.
-    // The serial settings follow a new address at once, before its echo, and with no retries:
-    // the sensor may already listen at the new rate. The holding answer restores them.
-    void writesTheSensorAnswersLateOrNever()
-    {
-        QVERIFY(open({}, 300));
-        m_device->setNumberOfRetries(3);
-        m_device->factoryReset();
-        m_device->readCoils(1);
-        QTRY_COMPARE(m_events, QStringList{"coils"});
-        QCOMPARE(m_sim->received().size(), 2);
-        QVERIFY(m_sim->received().first().startsWith("01ff"));
-
-        m_device->writeSlaveAddress(9);
-        m_device->writeSerialSettings(115200, 2);
-        QCOMPARE(m_device->numberOfRetries(), 0);
-        QTRY_COMPARE(statuses().size(), 2);
-        QCOMPARE(statuses().count("Value successfully updated"), 2);
-        QCOMPARE(m_sim->received().last().left(2), QString("09"));
-        QCOMPARE(m_device->slaveAddress, quint8(9));
-        QCOMPARE(m_device->numberOfRetries(), 3);
-        // 115200 baud, odd parity
-        QTRY_COMPARE(m_sim->stateArray("holding").mid(0, 2), (QVector<int>{9, 41}));
     }
 
     // Without a port every request fails at once with a word and none is left hanging.
