@@ -167,8 +167,8 @@ private slots:
         QTRY_COMPARE(m_sim->stateArray("coils").value(0), 1);
     }
 
-    // Each value from its register (the known map holds 0x100 + address, pixel i 2000 + i);
-    // then frames with a failed chunk, and region reads.
+    // Each value from its register; then a frame with a failed chunk, and region reads. (The
+    // fuzzed replies cover what failed region chunks and a failed last chunk leave behind.)
     void image()
     {
         QVERIFY(open(known(), 300));
@@ -201,30 +201,14 @@ private slots:
         QVERIFY(statuses().last().contains(
             QRegularExpression("^Read response error: .* \\(Mobus exception: 0x4\\)$")));
 
-        // A failed last chunk: no frame at all.
-        QVERIFY(m_sim->command("fault silent,fc=4,addr=1281,count=1"));
-        m_events.clear();
-        m_device->requestImage();
-        QTRY_COMPARE(statuses().size(), 2);
-        QVERIFY(statuses().last().endsWith(" (code: 0x5)"));
-        QCOMPARE(m_events.last(), "status:" + statuses().last());
-        QCOMPARE(pixels.size(), 2);
-
-        m_events.clear();
         // Two reads with no image in between: only the newest read is kept.
+        m_events.clear();
         m_device->readApp3Data();
         QVERIFY(m_sim->command("set input 25 2999"));
         QVERIFY(m_sim->command("set input 200 3100"));
         m_device->readApp3Data();
         QTRY_COMPARE(m_events.count("app3"), 6);
         QCOMPARE(m_device->roiTemperatures, (QVector<quint16>{2999, 3002, 3003, 3004, 3100}));
-
-        // A failed first chunk still ends the old read.
-        QVERIFY(m_sim->command("fault exception:4,fc=4,addr=25,count=1"));
-        m_device->readApp3Data();
-        QTRY_COMPARE(m_events.count("app3"), 8);
-        QTRY_COMPARE(statuses().size(), 1);
-        QCOMPARE(m_device->roiTemperatures, QVector<quint16>{3100});
     }
 
     // Without a port every request fails at once with a word and none is left hanging.
