@@ -10,10 +10,8 @@ private slots:
     {
         QTest::addColumn<double>("celsius");
         QTest::addColumn<int>("raw");
-        QTest::newRow("0.0 truncates 2731.5") << 0.0 << 2731;
-        QTest::newRow("-20.0") << -20.0 << 2531;
-        QTest::newRow("670.0") << 670.0 << 9431;
-        // Only the low 16 bits go on the bus; negatives truncate toward zero first.
+        // The editors' range is checked below; here what lies beyond it. Only the low 16 bits go
+        // on the bus; negatives truncate toward zero first.
         QTest::newRow("-300.0 wraps") << -300.0 << 65536 - 268;
         QTest::newRow("not a number") << qQNaN() << 0;
         QTest::newRow("too large for 32 bits") << 1e300 << 0xFFFF;
