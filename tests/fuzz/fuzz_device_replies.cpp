@@ -93,18 +93,13 @@ Record readRecord(FuzzInput &in, QModbusReply &reply)
     r.stray = asked && (flags & 32);
     const Type type = Types[in.u8() % 5];
     // Most starts land near the register map; the rest spread wide, negative ones included.
-    const uint32_t startHigh = in.u8();
-    const uint32_t rawStart = startHigh << 16 | in.u16();
+    const uint32_t rawStart = in.uint(3);
     const int start = (flags & 2) ? int(rawStart & 0x7FFFF) - 0x40000 : int(rawStart % 1400) - 50;
     const uint16_t declaredCount = in.u16();
     const int valueCount = in.u16() % 1500;
-    QVector<quint16> values;
-    // A ramp fills long replies without costing input bytes.
-    const bool ramp = flags & 4;
-    const quint16 rampBase = ramp ? in.u16() : 0;
-    for (int i = 0; i < valueCount && (ramp || !in.atEnd()); ++i)
-        values.append(ramp ? quint16(rampBase + i * 7) : in.u16());
-    QModbusDataUnit unit(type, start, values);
+    QModbusDataUnit unit(type, start,
+                         (flags & 4) ? FuzzInput::ramp<QVector<quint16>>(valueCount, in.u16(), 7)
+                                     : in.fields<QVector<quint16>>(valueCount, 2));
     // A reply may declare more values than it carries (a short answer) or fewer.
     if (flags & 8)
         unit.setValueCount(declaredCount % 2048);

@@ -19,17 +19,10 @@ constexpr int Side = Brisca::FrameWidth;
 // Values straight from the input or, behind a flag, from a ramp that costs no input bytes.
 QVector<quint16> readValues(FuzzInput &in, int count)
 {
-    QVector<quint16> values;
-    if (in.flag()) {
-        const quint16 base = in.u16();
-        const quint16 step = in.u8();
-        for (int i = 0; i < count; ++i)
-            values.append(quint16(base + i * step));
-        return values;
-    }
-    for (int i = 0; i < count && !in.atEnd(); ++i)
-        values.append(in.u16());
-    return values;
+    if (!in.flag())
+        return in.fields<QVector<quint16>>(count, 2);
+    const quint16 base = in.u16();
+    return FuzzInput::ramp<QVector<quint16>>(count, base, in.u8());
 }
 
 void setFrame(image &plot, FuzzInput &in)

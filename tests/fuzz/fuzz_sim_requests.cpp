@@ -22,14 +22,6 @@ using Bytes = std::vector<uint8_t>;
 constexpr int RawBytes = 0, CheckedBytes = 1, Request = 2, Pause = 3, AddFault = 4, ClearFaults = 5,
               OpCount = 7;
 
-Bytes readBytes(FuzzInput &in, size_t count)
-{
-    Bytes bytes;
-    for (size_t i = 0; i < count && !in.atEnd(); ++i)
-        bytes.push_back(in.u8());
-    return bytes;
-}
-
 SensorConfig configFrom(FuzzInput &in)
 {
     SensorConfig config;
@@ -44,7 +36,7 @@ class Line
 public:
     explicit Line(FuzzInput &in)
         : m_sensor(configFrom(in))
-        , m_faults(in.u32())
+        , m_faults(in.uint(4))
         , m_framer(1 + in.u8() % 40)
     {
         m_framer.setFrameHandler([this](const Bytes &frame) { onFrame(frame); });
@@ -53,11 +45,11 @@ public:
     void run(FuzzInput &in)
     {
         in.forEachOp(128, OpCount, [&](int op) {
-            std::string text, error;
+            std::string error;
             switch (op) {
             case RawBytes:
             case CheckedBytes: {
-                Bytes bytes = readBytes(in, in.u8() % 64);
+                Bytes bytes = in.fields<Bytes>(in.u8() % 64, 1);
                 if (op == CheckedBytes)
                     appendCrc(bytes);
                 return feed(bytes, in.u8() % 4);
@@ -71,9 +63,7 @@ public:
                 m_framer.checkSilence(m_now);
                 return m_sensor.tick(m_now);
             case AddFault:
-                for (uint8_t b : readBytes(in, in.u8() % 48))
-                    text.push_back(char(b));
-                m_faults.add(text, error);
+                m_faults.add(in.fields<std::string>(in.u8() % 48, 1), error);
                 return;
             case ClearFaults:
                 return m_faults.clear();
