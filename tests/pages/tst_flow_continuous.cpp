@@ -5,7 +5,6 @@
 #include <QDoubleSpinBox>
 #include <QJsonArray>
 #include <QLineEdit>
-#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -23,8 +22,6 @@ class tst_FlowContinuous : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void withoutDeviceOnlyTheButtonChanges();
     void oneRequestPerFrame();
     void controlsLockedWhileRunning_data();
     void controlsLockedWhileRunning();
@@ -41,9 +38,6 @@ namespace {
 const char *const LockedControls[] = {"pushButton_Settings", "pushButton_app1UpdateData",
                                       "pushButton_getImage", "pushButton_app2SetNewThresholds",
                                       "comboBox_reticleSize"};
-const char *const Editors[] = {"doubleSpinBox_app1MaxThreshold", "doubleSpinBox_app1MinThreshold",
-                               "doubleSpinBox_app2MaxThreshold", "doubleSpinBox_app2MinThreshold",
-                               "doubleSpinBox_app3MaxThreshold", "doubleSpinBox_app3MinThreshold"};
 const char *const CycleButtons[] = {"pushButton_cycleMode", "pushButton_cycleMode1",
                                     "pushButton_cycleMode3"};
 
@@ -57,15 +51,6 @@ QStringList notInState(const WindowDriver &driver, const char *const (&names)[N]
             wrong << QString::fromLatin1(name);
     }
     return wrong;
-}
-
-// Which threshold editors are enabled, maximum and minimum of each page.
-QString editorsEnabled(const WindowDriver &driver)
-{
-    QString on;
-    for (const char *name : Editors)
-        on += driver.child<QWidget>(name)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
-    return on;
 }
 
 QJsonObject mapWithFrame(int temperatureChoice = 1)
@@ -97,22 +82,6 @@ struct Pacing
 };
 
 } // namespace
-
-void tst_FlowContinuous::initTestCase()
-{
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-}
-
-void tst_FlowContinuous::withoutDeviceOnlyTheButtonChanges()
-{
-    MainWindow window;
-    auto *cycle = window.findChild<QPushButton *>("pushButton_cycleMode");
-    cycle->click();
-    QVERIFY(cycle->isChecked());
-    QVERIFY(window.findChild<QPushButton *>("pushButton_getImage")->isEnabled());
-    cycle->click();
-    QVERIFY(window.findChild<QPushButton *>("pushButton_connect")->isEnabled());
-}
 
 void tst_FlowContinuous::oneRequestPerFrame()
 {

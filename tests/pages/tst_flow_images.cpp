@@ -4,7 +4,6 @@
 
 #include <QJsonArray>
 #include <QLabel>
-#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
@@ -19,7 +18,6 @@ class tst_FlowImages : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void measurementLabels_data();
     void measurementLabels();
     void imageOnAllPlots_data();
@@ -108,11 +106,6 @@ QRectF centredSquare(int side)
 }
 
 } // namespace
-
-void tst_FlowImages::initTestCase()
-{
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-}
 
 void tst_FlowImages::measurementLabels_data()
 {

@@ -109,24 +109,391 @@ public:
         , m_fault(fault)
     {}
 
-    void run();
+    void run()
+    {
+        if (!check(setUp(), QStringLiteral("set-up failed")))
+            return;
+        if (m_op != ContinuousMode) {
+            prepareSensor();
+            if (!check(inject(), QStringLiteral("fault not taken")))
+                return;
+        }
+        const int from = m_log->size();
+        const int mark = m_driver.mark();
+        if (m_op == ContinuousMode) {
+            act(false);
+            const int frames = m_framesSeen.size();
+            if (!check(
+                    QTest::qWaitFor([&] { return m_framesSeen.size() > frames; }, OutcomeTimeoutMs),
+                    QStringLiteral("continuous mode drew no frame")))
+                return;
+            // Only a frame read after the fault can carry the new pixel.
+            if (!check(inject() && m_driver.sim().command(SetNewPixel),
+                       QStringLiteral("fault not taken")))
+                return;
+        }
+        m_framesSeen.clear();
+        m_cachesBefore = cacheSnapshot(*device());
+        m_frameBefore = device()->frameBuffer;
+        // A failed write is compared with the window before the action, anything else after it.
+        if (m_info.write)
+            m_widgetsBefore = widgetSnapshot(m_driver.window());
+        if (m_op != ContinuousMode)
+            act(false);
+        if (!m_info.write)
+            m_widgetsBefore = widgetSnapshot(m_driver.window());
+
+        const Expect e = expectation();
+        const bool outcome = QTest::qWaitFor(
+            [&] {
+                if (e == Expect::LinkLost)
+                    return portClosedDifferences(m_driver).isEmpty();
+                // Continuous mode running on: frames keep coming after the fault. Ended: an error.
+                return m_log->find(AnyError, from) >= 0 ||
+                       (m_op == ContinuousMode ? m_framesSeen.size() >= 3
+                                               : m_log->find(m_info.success, from) >= 0);
+            },
+            OutcomeTimeoutMs);
+        check(outcome, QStringLiteral("no outcome within %1 ms").arg(OutcomeTimeoutMs));
+        // Still running (a late answer refused in the middle of a frame does not end the loop
+        // either): the operator stops it, and the frame under way ends it.
+        const bool running = e != Expect::LinkLost && m_op == ContinuousMode &&
+                             cycle()->isChecked() &&
+                             (m_log->find(AnyError, from) < 0 || m_fault.stale);
+        if (running) {
+            checkFaultPhase(from, mark);
+            cycle()->click();
+        }
+        if (e != Expect::LinkLost)
+            check(m_driver.settle(), QStringLiteral("the line did not become quiet"));
+        if (!running)
+            checkFaultPhase(from, mark);
+        check(recover(), QStringLiteral("after clear: the operation did not work again"));
+        if (!failures.isEmpty()) {
+            const QStringList requests = m_driver.sim().received();
+            qInfo("status: %s\nlast requests: %s", qPrintable(m_log->since(0).join(" | ")),
+                  qPrintable(requests.mid(std::max(0, int(requests.size()) - 12)).join(' ')));
+        }
+    }
     QStringList failures;
 
 private:
-    Expect expectation() const;
-    bool setUp();
-    bool connectPort();
-    bool select();
-    void prepareSensor();
-    bool inject();
-    void act(bool again);
-    void checkFaultPhase(int from, int mark);
-    void checkFailure(int from, int error, int success);
-    void checkNoForeignValue();
-    bool recover();
-    void checkEffect(const QString &phase);
-    QStringList unaskedWrites(int mark) const;
-    QString failurePattern() const;
+    Expect expectation() const
+    {
+        // The probe's expected refusal is exactly what proves a sensor.
+        if (m_op == SelectSlave && m_fault.expect == Expect::Exception && m_fault.exception == 3)
+            return Expect::Answered;
+        return m_fault.expect;
+    }
+
+    bool setUp()
+    {
+        if (!m_driver.start(WindowDriver::quietMap()))
+            return false;
+        m_log = new StatusLog(&m_driver.window());
+        // Any change makes the sensor write the state file the checks compare the caches with;
+        // this one keeps the value it had.
+        if (!m_driver.sim().command("set holding 13 1") || !connectPort())
+            return false;
+        if (m_op == SelectSlave)
+            return true;
+        if (!select())
+            return false;
+        if (m_op != SingleImage && m_op != ContinuousMode)
+            return true;
+        // A first image, so the plots hold a frame that a failed read must leave alone.
+        child<QPushButton>("pushButton_getImage")->click();
+        return QTest::qWaitFor([&] { return !m_framesSeen.isEmpty(); }, OutcomeTimeoutMs) &&
+               m_driver.settle();
+    }
+
+    bool connectPort()
+    {
+        child<QLineEdit>("lineEdit_portname")->setText(m_driver.sim().linkPath());
+        child<QPushButton>("pushButton_connect")->click();
+        if (!device() || !child<QPushButton>("pushButton_SelectSlave")->isEnabled())
+            return false;
+        device()->setTimeout(ReplyTimeoutMs);
+        m_log->attach(device());
+        QObject::connect(device(), &BriscaDevice::pixelDataReady, device(),
+                         [this](const QVector<quint16> &frame) { m_framesSeen << frame; });
+        return true;
+    }
+
+    bool select()
+    {
+        const int from = m_log->size();
+        child<QPushButton>("pushButton_SelectSlave")->click();
+        return QTest::qWaitFor([&] { return m_log->find(SuccessSelect, from) >= 0; },
+                               OutcomeTimeoutMs) &&
+               m_driver.settle();
+    }
+
+    void prepareSensor()
+    {
+        SimProcess &sim = m_driver.sim();
+        if (m_op == SettingsRead) {
+            sim.command("set holding 9 50");
+            sim.command("set holding 2 3631");
+            sim.command("set coil 5 1");
+        } else if (m_op == SingleImage) {
+            sim.command("set input 0 3000");
+            sim.command(SetNewPixel);
+        }
+    }
+
+    bool inject()
+    {
+        for (const QString &target : qAsConst(m_info.targets)) {
+            if (!m_driver.sim().command(QByteArray("fault ") + m_fault.rule + ',' +
+                                        target.toLatin1()))
+                return false;
+        }
+        return true;
+    }
+
+    // The operation; `again` after the fault is gone (another value, the mode restarted).
+    void act(bool again)
+    {
+        switch (m_op) {
+        case SelectSlave:
+        case SettingsRead:
+            child<QPushButton>("pushButton_SelectSlave")->click();
+            break;
+        case CoilWrite:
+            m_target = !child<QRadioButton>("radioButton_NoNcEnabled")->isChecked();
+            child<QRadioButton>("radioButton_NoNcEnabled")->click();
+            break;
+        case RegisterWrite:
+            m_target = again ? 70 : 60;
+            child<QSpinBox>("spinBox_emissivity")->setValue(m_target);
+            emit child<QSpinBox>("spinBox_emissivity")->editingFinished();
+            break;
+        case ThresholdPair:
+            m_target = Brisca::celsiusToKelvinTenths(again ? 75.0 : 70.0);
+            child<QDoubleSpinBox>("doubleSpinBox_app1MaxThreshold")->setValue(again ? 75.0 : 70.0);
+            child<QPushButton>("pushButton_app1SetNewThresholds")->click();
+            break;
+        case SingleImage:
+            child<QPushButton>("pushButton_getImage")->click();
+            break;
+        case ContinuousMode:
+            // A mode that ended on a missing frame stays checked until the operator stops it.
+            if (again && cycle()->isChecked())
+                cycle()->click();
+            cycle()->click();
+            break;
+        case BusSettings:
+            acceptNextBox();
+            child<QPushButton>("pushButton_updateSlaveConnectionParams")->click();
+            break;
+        }
+    }
+
+    void checkFaultPhase(int from, int mark)
+    {
+        const int error = m_log->find(AnyError, from);
+        const int success = m_log->find(m_info.success, from);
+        const QStringList unasked = unaskedWrites(mark);
+        check(unasked.isEmpty(), QStringLiteral("writes not asked for: ") + unasked.join(' '));
+        if (m_fault.stale) {
+            check(error >= 0 || success >= 0 || m_framesSeen.size() > 0,
+                  QStringLiteral("neither completed nor failed"));
+            return checkNoForeignValue();
+        }
+        if (expectation() != Expect::Answered)
+            return checkFailure(from, error, success);
+        check(error < 0, QStringLiteral("error shown: ") + m_log->since(error).value(0));
+        check(m_op == ContinuousMode ? !m_framesSeen.isEmpty() : success >= 0,
+              QStringLiteral("no success"));
+        checkEffect(QString());
+    }
+
+    void checkFailure(int from, int error, int success)
+    {
+        check(m_log->find(failurePattern(), from) >= 0,
+              QStringLiteral("expected a message like /%1/").arg(failurePattern()));
+        const bool lost = expectation() == Expect::LinkLost;
+        if (lost) {
+            const QStringList wrong = portClosedDifferences(m_driver);
+            check(wrong.isEmpty(), wrong.join(QStringLiteral(", ")));
+        } else {
+            // Earlier frames of a continuous run end in "Done"; none may follow the error. The
+            // bus settings update is two writes, and the first may get through.
+            const int after = m_log->find(m_info.success, std::max(error, from));
+            check((m_op == ContinuousMode ? after < 0 : success < 0) || m_op == BusSettings,
+                  QStringLiteral("success shown after a failure"));
+        }
+        // A failed read leaves the window as it was right after the operator's action; a failed
+        // write shows again what the sensor holds, as before the action.
+        QStringList widgets = changedKeys(m_widgetsBefore, widgetSnapshot(m_driver.window()));
+        if (lost)
+            widgets.removeAll(QStringLiteral("pushButton_cycleMode"));
+        check(widgets.isEmpty(), QStringLiteral("widgets changed: ") + widgets.join(' '));
+        if (lost || !device())
+            return;
+        const QStringList caches = changedKeys(m_cachesBefore, cacheSnapshot(*device()));
+        check(caches.isEmpty(), QStringLiteral("caches changed: ") + caches.join(' '));
+        // Retries stay off until the sensor confirms its new line settings.
+        if (m_op == BusSettings)
+            check(device()->numberOfRetries() == 0, QStringLiteral("retries without an echo"));
+        if (m_op == SingleImage || m_op == ContinuousMode)
+            check(!hasPixel(child<image>("tempPlot_app1"), NewPixel),
+                  QStringLiteral("the faulted frame was drawn"));
+        // The loop ends on the missing frame; the mode stays on until the operator stops it.
+        if (m_op == ContinuousMode)
+            check(cycle()->isChecked() && !child<QPushButton>("pushButton_getImage")->isEnabled(),
+                  QStringLiteral("a read error ended the mode or unlocked the manual controls"));
+    }
+
+    // After a late or cut answer every cache holds what it held before or what the sensor
+    // holds, and every frame drawn holds, pixel by pixel, the previous frame's value or the
+    // sensor's.
+    void checkNoForeignValue()
+    {
+        if (!device())
+            return;
+        const QMap<QString, QString> held = sensorView(m_driver.sim());
+        const QMap<QString, QString> cached = cacheSnapshot(*device());
+        QStringList foreign;
+        for (auto it = cached.cbegin(); it != cached.cend(); ++it) {
+            if (it.key() != QLatin1String("frame") &&
+                it.value() != m_cachesBefore.value(it.key()) && it.value() != held.value(it.key()))
+                foreign << it.key() + QLatin1Char('=') + it.value();
+        }
+        const QVector<int> input = m_driver.sim().stateArray(QStringLiteral("input"));
+        QList<QVector<quint16>> frames = m_framesSeen;
+        frames << QVector<quint16>(device()->frameBuffer.cbegin(), device()->frameBuffer.cend());
+        for (const QVector<quint16> &frame : qAsConst(frames)) {
+            for (int i = 0; i < frame.size(); ++i) {
+                if (frame.at(i) != m_frameBefore[size_t(i)] &&
+                    frame.at(i) != input.value(Brisca::InputFrameStart + i, -1)) {
+                    foreign << QStringLiteral("pixel %1=%2").arg(i).arg(frame.at(i));
+                    break;
+                }
+            }
+        }
+        check(foreign.isEmpty(), QStringLiteral("foreign values: ") + foreign.join(' '));
+    }
+
+    // The operation again once the fault is gone; after a hang-up a new sensor on the same
+    // link path, with the old one's values, and the operator connects again.
+    bool recover()
+    {
+        SimProcess &sim = m_driver.sim();
+        if (m_fault.expect == Expect::LinkLost) {
+            if (!sim.waitForFinished(5000) ||
+                !sim.start({QStringLiteral("--load"), sim.tempPath(QStringLiteral("start.json")),
+                            QStringLiteral("--fps"), QStringLiteral("0")}))
+                return false;
+            sim.command("set holding 13 1");
+            prepareSensor();
+            if (m_op == ContinuousMode)
+                sim.command(SetNewPixel);
+            if (!connectPort() || (m_op != SelectSlave && !select()))
+                return false;
+        } else if (!sim.command("clear")) {
+            return false;
+        }
+
+        const int from = m_log->size();
+        const int mark = m_driver.mark();
+        const int frames = m_framesSeen.size();
+        act(true);
+        const int needed = m_op == BusSettings ? 2 : 1;
+        const bool done = QTest::qWaitFor(
+            [&] {
+                if (m_op == ContinuousMode)
+                    return m_framesSeen.size() >= frames + 2;
+                int count = 0;
+                for (int i = m_log->find(m_info.success, from); i >= 0;
+                     i = m_log->find(m_info.success, i + 1))
+                    ++count;
+                return count >= needed || m_log->find(AnyError, from) >= 0;
+            },
+            OutcomeTimeoutMs);
+        if (m_op == ContinuousMode)
+            cycle()->click();
+        if (!done || !m_driver.settle())
+            return false;
+        const int error = m_log->find(AnyError, from);
+        check(error < 0, QStringLiteral("after clear: ") + m_log->since(error).value(0));
+        const QStringList unasked = unaskedWrites(mark);
+        check(unasked.isEmpty(), QStringLiteral("after clear, not asked: ") + unasked.join(' '));
+        checkEffect(QStringLiteral("after clear: "));
+        return true;
+    }
+
+    // What the operation was for has happened, and what the window holds is what the sensor
+    // holds: an answer taken for the wrong request would show here.
+    void checkEffect(const QString &phase)
+    {
+        if (!check(device() != nullptr, phase + QStringLiteral("no device")))
+            return;
+        if (m_op == SelectSlave || m_op == SettingsRead)
+            check(child<QPushButton>("pushButton_Settings")->isEnabled(),
+                  phase + QStringLiteral("the pages stay locked"));
+        if (m_op == SingleImage || m_op == ContinuousMode)
+            check(hasPixel(child<image>("tempPlot_app1"), NewPixel),
+                  phase + QStringLiteral("the new frame is not shown"));
+        if (m_op == BusSettings)
+            check(device()->numberOfRetries() == 3, phase + QStringLiteral("retries not restored"));
+        // A write reached the sensor with the operator's value.
+        const QMap<QString, QString> held = sensorView(m_driver.sim());
+        check(!*m_info.written || held.value(m_info.written) == QString::number(m_target),
+              phase + QStringLiteral("not written"));
+        const QMap<QString, QString> cached = cacheSnapshot(*device());
+        QStringList wrong;
+        for (const QString &k : cached.keys().filter(QRegularExpression(m_info.keys))) {
+            if (cached.value(k) != held.value(k))
+                wrong << QStringLiteral("%1 %2 (sensor %3)").arg(k, cached.value(k), held.value(k));
+        }
+        check(wrong.isEmpty(), phase + QStringLiteral("caches differ from the sensor: ") +
+                                   wrong.join(QStringLiteral(", ")));
+    }
+
+    // The writes the sensor received from `mark` on that the operator did not ask for (a retry
+    // repeats the one asked for).
+    QStringList unaskedWrites(int mark) const
+    {
+        QStringList allowed;
+        if (m_op == CoilWrite)
+            allowed << WindowDriver::coilWrite(1, Brisca::CoilNoNcEnabled, m_target);
+        if (m_op == RegisterWrite)
+            allowed << WindowDriver::holdingWrite(1, Brisca::HoldingEmissivity, m_target);
+        // The pair as the sensor holds it: maximum first.
+        if (m_op == ThresholdPair)
+            allowed << QStringLiteral("01100002000204%1%2")
+                           .arg(m_target, 4, 16, QLatin1Char('0'))
+                           .arg(Brisca::celsiusToKelvinTenths(0.0), 4, 16, QLatin1Char('0'));
+        // The form offers the sensor's present address and the line's own settings.
+        if (m_op == BusSettings)
+            allowed << WindowDriver::holdingWrite(1, Brisca::HoldingSlaveAddress, 1)
+                    << WindowDriver::holdingWrite(1, Brisca::HoldingSerialSettings,
+                                                  Brisca::serialSettingsCode(19200, 2));
+        QStringList unasked;
+        for (const QString &frame : m_driver.writesSince(mark)) {
+            if (!allowed.contains(frame.left(frame.size() - 4)))
+                unasked << frame;
+        }
+        return unasked;
+    }
+
+    QString failurePattern() const
+    {
+        const Expect e = expectation();
+        if (e == Expect::LinkLost)
+            return QStringLiteral("^Connection lost");
+        if (m_op == SelectSlave)
+            return QStringLiteral(
+                "^Could not find valid device\\. Verify connection settings and slave address$");
+        const QString kind = m_info.write ? QStringLiteral("Write") : QStringLiteral("Read");
+        if (e == Expect::Exception)
+            return QStringLiteral("^%1 response error: .+ \\(Mobus exception: 0x%2\\)$")
+                .arg(kind)
+                .arg(m_fault.exception, 0, 16);
+        return QStringLiteral("^%1 response error: .+ \\(code: 0x5\\)$").arg(kind);
+    }
     bool check(bool ok, const QString &what)
     {
         if (!ok)
@@ -148,387 +515,6 @@ private:
     QList<QVector<quint16>> m_framesSeen;
     int m_target = 0; // the raw value the operator writes
 };
-
-Expect Cell::expectation() const
-{
-    // The probe's expected refusal is exactly what proves a sensor.
-    if (m_op == SelectSlave && m_fault.expect == Expect::Exception && m_fault.exception == 3)
-        return Expect::Answered;
-    return m_fault.expect;
-}
-
-bool Cell::connectPort()
-{
-    child<QLineEdit>("lineEdit_portname")->setText(m_driver.sim().linkPath());
-    child<QPushButton>("pushButton_connect")->click();
-    if (!device() || !child<QPushButton>("pushButton_SelectSlave")->isEnabled())
-        return false;
-    device()->setTimeout(ReplyTimeoutMs);
-    m_log->attach(device());
-    QObject::connect(device(), &BriscaDevice::pixelDataReady, device(),
-                     [this](const QVector<quint16> &frame) { m_framesSeen << frame; });
-    return true;
-}
-
-bool Cell::select()
-{
-    const int from = m_log->size();
-    child<QPushButton>("pushButton_SelectSlave")->click();
-    return QTest::qWaitFor([&] { return m_log->find(SuccessSelect, from) >= 0; },
-                           OutcomeTimeoutMs) &&
-           m_driver.settle();
-}
-
-bool Cell::setUp()
-{
-    if (!m_driver.start(WindowDriver::quietMap()))
-        return false;
-    m_log = new StatusLog(&m_driver.window());
-    // Any change makes the sensor write the state file the checks compare the caches with;
-    // this one keeps the value it had.
-    if (!m_driver.sim().command("set holding 13 1") || !connectPort())
-        return false;
-    if (m_op == SelectSlave)
-        return true;
-    if (!select())
-        return false;
-    if (m_op != SingleImage && m_op != ContinuousMode)
-        return true;
-    // A first image, so the plots hold a frame that a failed read must leave alone.
-    child<QPushButton>("pushButton_getImage")->click();
-    return QTest::qWaitFor([&] { return !m_framesSeen.isEmpty(); }, OutcomeTimeoutMs) &&
-           m_driver.settle();
-}
-
-void Cell::prepareSensor()
-{
-    SimProcess &sim = m_driver.sim();
-    if (m_op == SettingsRead) {
-        sim.command("set holding 9 50");
-        sim.command("set holding 2 3631");
-        sim.command("set coil 5 1");
-    } else if (m_op == SingleImage) {
-        sim.command("set input 0 3000");
-        sim.command(SetNewPixel);
-    }
-}
-
-bool Cell::inject()
-{
-    for (const QString &target : qAsConst(m_info.targets)) {
-        if (!m_driver.sim().command(QByteArray("fault ") + m_fault.rule + ',' + target.toLatin1()))
-            return false;
-    }
-    return true;
-}
-
-// The operation; `again` after the fault is gone (another value, the mode restarted).
-void Cell::act(bool again)
-{
-    switch (m_op) {
-    case SelectSlave:
-    case SettingsRead:
-        child<QPushButton>("pushButton_SelectSlave")->click();
-        break;
-    case CoilWrite:
-        m_target = !child<QRadioButton>("radioButton_NoNcEnabled")->isChecked();
-        child<QRadioButton>("radioButton_NoNcEnabled")->click();
-        break;
-    case RegisterWrite:
-        m_target = again ? 70 : 60;
-        child<QSpinBox>("spinBox_emissivity")->setValue(m_target);
-        emit child<QSpinBox>("spinBox_emissivity")->editingFinished();
-        break;
-    case ThresholdPair:
-        m_target = Brisca::celsiusToKelvinTenths(again ? 75.0 : 70.0);
-        child<QDoubleSpinBox>("doubleSpinBox_app1MaxThreshold")->setValue(again ? 75.0 : 70.0);
-        child<QPushButton>("pushButton_app1SetNewThresholds")->click();
-        break;
-    case SingleImage:
-        child<QPushButton>("pushButton_getImage")->click();
-        break;
-    case ContinuousMode:
-        // A mode that ended on a missing frame stays checked until the operator stops it.
-        if (again && cycle()->isChecked())
-            cycle()->click();
-        cycle()->click();
-        break;
-    case BusSettings:
-        acceptNextBox();
-        child<QPushButton>("pushButton_updateSlaveConnectionParams")->click();
-        break;
-    }
-}
-
-QString Cell::failurePattern() const
-{
-    const Expect e = expectation();
-    if (e == Expect::LinkLost)
-        return QStringLiteral("^Connection lost");
-    if (m_op == SelectSlave)
-        return QStringLiteral(
-            "^Could not find valid device\\. Verify connection settings and slave address$");
-    const QString kind = m_info.write ? QStringLiteral("Write") : QStringLiteral("Read");
-    if (e == Expect::Exception)
-        return QStringLiteral("^%1 response error: .+ \\(Mobus exception: 0x%2\\)$")
-            .arg(kind)
-            .arg(m_fault.exception, 0, 16);
-    return QStringLiteral("^%1 response error: .+ \\(code: 0x5\\)$").arg(kind);
-}
-
-// The writes the sensor received from `mark` on that the operator did not ask for (a retry
-// repeats the one asked for).
-QStringList Cell::unaskedWrites(int mark) const
-{
-    QStringList allowed;
-    if (m_op == CoilWrite)
-        allowed << WindowDriver::coilWrite(1, Brisca::CoilNoNcEnabled, m_target);
-    if (m_op == RegisterWrite)
-        allowed << WindowDriver::holdingWrite(1, Brisca::HoldingEmissivity, m_target);
-    // The pair as the sensor holds it: maximum first.
-    if (m_op == ThresholdPair)
-        allowed << QStringLiteral("01100002000204%1%2")
-                       .arg(m_target, 4, 16, QLatin1Char('0'))
-                       .arg(Brisca::celsiusToKelvinTenths(0.0), 4, 16, QLatin1Char('0'));
-    // The form offers the sensor's present address and the line's own settings.
-    if (m_op == BusSettings)
-        allowed << WindowDriver::holdingWrite(1, Brisca::HoldingSlaveAddress, 1)
-                << WindowDriver::holdingWrite(1, Brisca::HoldingSerialSettings,
-                                              Brisca::serialSettingsCode(19200, 2));
-    QStringList unasked;
-    for (const QString &frame : m_driver.writesSince(mark)) {
-        if (!allowed.contains(frame.left(frame.size() - 4)))
-            unasked << frame;
-    }
-    return unasked;
-}
-
-void Cell::checkFaultPhase(int from, int mark)
-{
-    const int error = m_log->find(AnyError, from);
-    const int success = m_log->find(m_info.success, from);
-    const QStringList unasked = unaskedWrites(mark);
-    check(unasked.isEmpty(), QStringLiteral("writes not asked for: ") + unasked.join(' '));
-    if (m_fault.stale) {
-        check(error >= 0 || success >= 0 || m_framesSeen.size() > 0,
-              QStringLiteral("neither completed nor failed"));
-        return checkNoForeignValue();
-    }
-    if (expectation() != Expect::Answered)
-        return checkFailure(from, error, success);
-    check(error < 0, QStringLiteral("error shown: ") + m_log->since(error).value(0));
-    check(m_op == ContinuousMode ? !m_framesSeen.isEmpty() : success >= 0,
-          QStringLiteral("no success"));
-    checkEffect(QString());
-}
-
-void Cell::checkFailure(int from, int error, int success)
-{
-    check(m_log->find(failurePattern(), from) >= 0,
-          QStringLiteral("expected a message like /%1/").arg(failurePattern()));
-    const bool lost = expectation() == Expect::LinkLost;
-    if (lost) {
-        const QStringList wrong = portClosedDifferences(m_driver);
-        check(wrong.isEmpty(), wrong.join(QStringLiteral(", ")));
-    } else {
-        // Earlier frames of a continuous run end in "Done"; none may follow the error. The
-        // bus settings update is two writes, and the first may get through.
-        const int after = m_log->find(m_info.success, std::max(error, from));
-        check((m_op == ContinuousMode ? after < 0 : success < 0) || m_op == BusSettings,
-              QStringLiteral("success shown after a failure"));
-    }
-    // A failed read leaves the window as it was right after the operator's action; a failed
-    // write shows again what the sensor holds, as before the action.
-    QStringList widgets = changedKeys(m_widgetsBefore, widgetSnapshot(m_driver.window()));
-    if (lost)
-        widgets.removeAll(QStringLiteral("pushButton_cycleMode"));
-    check(widgets.isEmpty(), QStringLiteral("widgets changed: ") + widgets.join(' '));
-    if (lost || !device())
-        return;
-    const QStringList caches = changedKeys(m_cachesBefore, cacheSnapshot(*device()));
-    check(caches.isEmpty(), QStringLiteral("caches changed: ") + caches.join(' '));
-    // Retries stay off until the sensor confirms its new line settings.
-    if (m_op == BusSettings)
-        check(device()->numberOfRetries() == 0, QStringLiteral("retries without an echo"));
-    if (m_op == SingleImage || m_op == ContinuousMode)
-        check(!hasPixel(child<image>("tempPlot_app1"), NewPixel),
-              QStringLiteral("the faulted frame was drawn"));
-    // The loop ends on the missing frame; the mode stays on until the operator stops it.
-    if (m_op == ContinuousMode)
-        check(cycle()->isChecked() && !child<QPushButton>("pushButton_getImage")->isEnabled(),
-              QStringLiteral("a read error ended the mode or unlocked the manual controls"));
-}
-
-// After a late or cut answer every cache holds what it held before or what the sensor
-// holds, and every frame drawn holds, pixel by pixel, the previous frame's value or the
-// sensor's.
-void Cell::checkNoForeignValue()
-{
-    if (!device())
-        return;
-    const QMap<QString, QString> held = sensorView(m_driver.sim());
-    const QMap<QString, QString> cached = cacheSnapshot(*device());
-    QStringList foreign;
-    for (auto it = cached.cbegin(); it != cached.cend(); ++it) {
-        if (it.key() != QLatin1String("frame") && it.value() != m_cachesBefore.value(it.key()) &&
-            it.value() != held.value(it.key()))
-            foreign << it.key() + QLatin1Char('=') + it.value();
-    }
-    const QVector<int> input = m_driver.sim().stateArray(QStringLiteral("input"));
-    QList<QVector<quint16>> frames = m_framesSeen;
-    frames << QVector<quint16>(device()->frameBuffer.cbegin(), device()->frameBuffer.cend());
-    for (const QVector<quint16> &frame : qAsConst(frames)) {
-        for (int i = 0; i < frame.size(); ++i) {
-            if (frame.at(i) != m_frameBefore[size_t(i)] &&
-                frame.at(i) != input.value(Brisca::InputFrameStart + i, -1)) {
-                foreign << QStringLiteral("pixel %1=%2").arg(i).arg(frame.at(i));
-                break;
-            }
-        }
-    }
-    check(foreign.isEmpty(), QStringLiteral("foreign values: ") + foreign.join(' '));
-}
-
-// What the operation was for has happened, and what the window holds is what the sensor
-// holds: an answer taken for the wrong request would show here.
-void Cell::checkEffect(const QString &phase)
-{
-    if (!check(device() != nullptr, phase + QStringLiteral("no device")))
-        return;
-    if (m_op == SelectSlave || m_op == SettingsRead)
-        check(child<QPushButton>("pushButton_Settings")->isEnabled(),
-              phase + QStringLiteral("the pages stay locked"));
-    if (m_op == SingleImage || m_op == ContinuousMode)
-        check(hasPixel(child<image>("tempPlot_app1"), NewPixel),
-              phase + QStringLiteral("the new frame is not shown"));
-    if (m_op == BusSettings)
-        check(device()->numberOfRetries() == 3, phase + QStringLiteral("retries not restored"));
-    // A write reached the sensor with the operator's value.
-    const QMap<QString, QString> held = sensorView(m_driver.sim());
-    check(!*m_info.written || held.value(m_info.written) == QString::number(m_target),
-          phase + QStringLiteral("not written"));
-    const QMap<QString, QString> cached = cacheSnapshot(*device());
-    QStringList wrong;
-    for (const QString &k : cached.keys().filter(QRegularExpression(m_info.keys))) {
-        if (cached.value(k) != held.value(k))
-            wrong << QStringLiteral("%1 %2 (sensor %3)").arg(k, cached.value(k), held.value(k));
-    }
-    check(wrong.isEmpty(), phase + QStringLiteral("caches differ from the sensor: ") +
-                               wrong.join(QStringLiteral(", ")));
-}
-
-// The operation again once the fault is gone; after a hang-up a new sensor on the same
-// link path, with the old one's values, and the operator connects again.
-bool Cell::recover()
-{
-    SimProcess &sim = m_driver.sim();
-    if (m_fault.expect == Expect::LinkLost) {
-        if (!sim.waitForFinished(5000) ||
-            !sim.start({QStringLiteral("--load"), sim.tempPath(QStringLiteral("start.json")),
-                        QStringLiteral("--fps"), QStringLiteral("0")}))
-            return false;
-        sim.command("set holding 13 1");
-        prepareSensor();
-        if (m_op == ContinuousMode)
-            sim.command(SetNewPixel);
-        if (!connectPort() || (m_op != SelectSlave && !select()))
-            return false;
-    } else if (!sim.command("clear")) {
-        return false;
-    }
-
-    const int from = m_log->size();
-    const int mark = m_driver.mark();
-    const int frames = m_framesSeen.size();
-    act(true);
-    const int needed = m_op == BusSettings ? 2 : 1;
-    const bool done = QTest::qWaitFor(
-        [&] {
-            if (m_op == ContinuousMode)
-                return m_framesSeen.size() >= frames + 2;
-            int count = 0;
-            for (int i = m_log->find(m_info.success, from); i >= 0;
-                 i = m_log->find(m_info.success, i + 1))
-                ++count;
-            return count >= needed || m_log->find(AnyError, from) >= 0;
-        },
-        OutcomeTimeoutMs);
-    if (m_op == ContinuousMode)
-        cycle()->click();
-    if (!done || !m_driver.settle())
-        return false;
-    const int error = m_log->find(AnyError, from);
-    check(error < 0, QStringLiteral("after clear: ") + m_log->since(error).value(0));
-    const QStringList unasked = unaskedWrites(mark);
-    check(unasked.isEmpty(), QStringLiteral("after clear, not asked: ") + unasked.join(' '));
-    checkEffect(QStringLiteral("after clear: "));
-    return true;
-}
-
-void Cell::run()
-{
-    if (!check(setUp(), QStringLiteral("set-up failed")))
-        return;
-    if (m_op != ContinuousMode) {
-        prepareSensor();
-        if (!check(inject(), QStringLiteral("fault not taken")))
-            return;
-    }
-    const int from = m_log->size();
-    const int mark = m_driver.mark();
-    if (m_op == ContinuousMode) {
-        act(false);
-        const int frames = m_framesSeen.size();
-        if (!check(QTest::qWaitFor([&] { return m_framesSeen.size() > frames; }, OutcomeTimeoutMs),
-                   QStringLiteral("continuous mode drew no frame")))
-            return;
-        // Only a frame read after the fault can carry the new pixel.
-        if (!check(inject() && m_driver.sim().command(SetNewPixel),
-                   QStringLiteral("fault not taken")))
-            return;
-    }
-    m_framesSeen.clear();
-    m_cachesBefore = cacheSnapshot(*device());
-    m_frameBefore = device()->frameBuffer;
-    // A failed write is compared with the window before the action, anything else after it.
-    if (m_info.write)
-        m_widgetsBefore = widgetSnapshot(m_driver.window());
-    if (m_op != ContinuousMode)
-        act(false);
-    if (!m_info.write)
-        m_widgetsBefore = widgetSnapshot(m_driver.window());
-
-    const Expect e = expectation();
-    const bool outcome = QTest::qWaitFor(
-        [&] {
-            if (e == Expect::LinkLost)
-                return portClosedDifferences(m_driver).isEmpty();
-            // Continuous mode running on: frames keep coming after the fault. Ended: an error.
-            return m_log->find(AnyError, from) >= 0 ||
-                   (m_op == ContinuousMode ? m_framesSeen.size() >= 3
-                                           : m_log->find(m_info.success, from) >= 0);
-        },
-        OutcomeTimeoutMs);
-    check(outcome, QStringLiteral("no outcome within %1 ms").arg(OutcomeTimeoutMs));
-    // Still running (a late answer refused in the middle of a frame does not end the loop
-    // either): the operator stops it, and the frame under way ends it.
-    const bool running = e != Expect::LinkLost && m_op == ContinuousMode && cycle()->isChecked() &&
-                         (m_log->find(AnyError, from) < 0 || m_fault.stale);
-    if (running) {
-        checkFaultPhase(from, mark);
-        cycle()->click();
-    }
-    if (e != Expect::LinkLost)
-        check(m_driver.settle(), QStringLiteral("the line did not become quiet"));
-    if (!running)
-        checkFaultPhase(from, mark);
-    check(recover(), QStringLiteral("after clear: the operation did not work again"));
-    if (!failures.isEmpty()) {
-        const QStringList requests = m_driver.sim().received();
-        qInfo("status: %s\nlast requests: %s", qPrintable(m_log->since(0).join(" | ")),
-              qPrintable(requests.mid(std::max(0, int(requests.size()) - 12)).join(' ')));
-    }
-}
 
 } // namespace
 

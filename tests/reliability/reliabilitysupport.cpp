@@ -133,6 +133,18 @@ QString shown(const WindowDriver &driver, const char *name)
     return valueOf(driver.child<QWidget>(name));
 }
 
+const char *const Editors[6] = {"doubleSpinBox_app1MaxThreshold", "doubleSpinBox_app1MinThreshold",
+                                "doubleSpinBox_app2MaxThreshold", "doubleSpinBox_app2MinThreshold",
+                                "doubleSpinBox_app3MaxThreshold", "doubleSpinBox_app3MinThreshold"};
+
+QString editorsEnabled(const WindowDriver &driver)
+{
+    QString on;
+    for (const char *name : Editors)
+        on += driver.child<QWidget>(name)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+    return on;
+}
+
 QMap<QString, QString> widgetSnapshot(const QMainWindow &window)
 {
     QMap<QString, QString> values;

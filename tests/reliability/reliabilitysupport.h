@@ -48,6 +48,10 @@ QStringList portClosedDifferences(const WindowDriver &driver);
 // What the operator reads on one control: a combo box's or spin box's text, a label's
 // text and style, "on" or "off" for a check button.
 QString shown(const WindowDriver &driver, const char *name);
+// The threshold editors, maximum and minimum of each page, and which of them are enabled
+// ("1" or "0" each, in that order).
+extern const char *const Editors[6];
+QString editorsEnabled(const WindowDriver &driver);
 // Every value-carrying widget of the window, by object name (plots by a digest of their
 // frame).
 QMap<QString, QString> widgetSnapshot(const QMainWindow &window);
