@@ -25,11 +25,6 @@ SimProcess::~SimProcess()
     stop();
 }
 
-void SimProcess::setLinkPath(const QString &path)
-{
-    m_linkPath = path;
-}
-
 bool SimProcess::start(const QStringList &args, int timeoutMs)
 {
     QStringList all{QStringLiteral("--link"), m_linkPath, QStringLiteral("--state"), statePath()};

@@ -24,10 +24,6 @@ public:
     explicit SimProcess(QObject *parent = nullptr);
     ~SimProcess() override;
 
-    // Uses `path` as the link instead of a fresh one (to bring a sensor back on the
-    // path a client already knows). Call before start().
-    void setLinkPath(const QString &path);
-
     bool start(const QStringList &args = {}, int timeoutMs = 10000);
     // SIGTERM, then waits for the process to end; returns its exit code (-1 if it crashed).
     int stop(int timeoutMs = 5000);
@@ -61,7 +57,6 @@ public:
     QStringList received() const;
     QStringList sent() const;
     void clearLog();
-    QByteArray standardError() const { return m_stderr; }
 
 signals:
     void requestReceived(const QString &hex);
