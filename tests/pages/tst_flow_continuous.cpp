@@ -3,7 +3,6 @@
 
 #include <QAction>
 #include <QDoubleSpinBox>
-#include <QJsonArray>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -51,17 +50,6 @@ QStringList notInState(const WindowDriver &driver, const char *const (&names)[N]
             wrong << QString::fromLatin1(name);
     }
     return wrong;
-}
-
-QJsonObject mapWithFrame(int temperatureChoice = 1)
-{
-    QJsonObject map =
-        WindowDriver::withValue(WindowDriver::quietMap(), "holding", 13, temperatureChoice);
-    QJsonArray input;
-    for (int a = 0; a < 1305; ++a)
-        input.append(a >= 281 ? 2931 + (a - 281) % 200 : 0);
-    map.insert("input", input);
-    return map;
 }
 
 // Counts the image requests the window makes and notes, for every frame, how many had
@@ -131,7 +119,7 @@ void tst_FlowContinuous::controlsLockedWhileRunning()
     QFETCH(int, choice);
     QFETCH(QString, editors);
     WindowDriver driver;
-    QVERIFY(driver.start(mapWithFrame(choice)));
+    QVERIFY(driver.start(WindowDriver::withValue(mapWithFrame(), "holding", 13, choice)));
     QVERIFY(driver.connectAndSelect());
     Pacing pacing(driver.device());
     auto *cycle = driver.child<QPushButton>(CycleButtons[button]);
