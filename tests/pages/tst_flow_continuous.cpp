@@ -25,10 +25,10 @@ private slots:
     void controlsLockedWhileRunning_data();
     void controlsLockedWhileRunning();
     void settles_data();
-    void settles();
+    void settles() { playRow(); }
     void linkLossAndReturn();
-    void faultMatrix_data();
-    void faultMatrix();
+    void faultMatrix_data() { faultMatrixRows({ContinuousMode}); }
+    void faultMatrix() { runFaultRow(); }
 };
 
 namespace {
@@ -194,16 +194,6 @@ void tst_FlowContinuous::settles_data()
            });
 }
 
-void tst_FlowContinuous::settles()
-{
-    QFETCH(QJsonObject, map);
-    QFETCH(QStringList, simArgs);
-    QFETCH(Moves, moves);
-    Play play;
-    QVERIFY(play.begin(map, simArgs));
-    moves(play);
-}
-
 // The sensor's line goes away in the middle of continuous images, several times in one run
 // of the same window: a hang-up on a control line, the process ended, a hang-up on the
 // request for the middle of a frame. Each time the window shows a closed port with few
@@ -259,16 +249,6 @@ void tst_FlowContinuous::linkLossAndReturn()
     }
     cycle->click();
     QVERIFY(driver.settle());
-}
-
-void tst_FlowContinuous::faultMatrix_data()
-{
-    faultMatrixRows({ContinuousMode});
-}
-
-void tst_FlowContinuous::faultMatrix()
-{
-    runFaultRow();
 }
 
 QTEST_MAIN(tst_FlowContinuous)

@@ -22,8 +22,8 @@ private slots:
     void measurementLabels();
     void imageOnAllPlots_data();
     void imageOnAllPlots();
-    void faultMatrix_data();
-    void faultMatrix();
+    void faultMatrix_data() { faultMatrixRows({SingleImage}); }
+    void faultMatrix() { runFaultRow(); }
 };
 
 namespace {
@@ -215,16 +215,6 @@ void tst_FlowImages::imageOnAllPlots()
     QCOMPARE(app3.labels, labels);
     QCOMPARE(app3.labelColours, colours);
     QCOMPARE(recorder.roiLeft, 0);
-}
-
-void tst_FlowImages::faultMatrix_data()
-{
-    faultMatrixRows({SingleImage});
-}
-
-void tst_FlowImages::faultMatrix()
-{
-    runFaultRow();
 }
 
 QTEST_MAIN(tst_FlowImages)

@@ -29,13 +29,13 @@ private slots:
     void controlWrites_data();
     void controlWrites();
     void settles_data();
-    void settles();
-    void linkFaults_data();
-    void linkFaults();
-    void writeFaults_data();
-    void writeFaults();
-    void busFaults_data();
-    void busFaults();
+    void settles() { playRow(); }
+    void linkFaults_data() { faultMatrixRows({SelectSlave, SettingsRead}); }
+    void linkFaults() { runFaultRow(); }
+    void writeFaults_data() { faultMatrixRows({CoilWrite, RegisterWrite, ThresholdPair}); }
+    void writeFaults() { runFaultRow(); }
+    void busFaults_data() { faultMatrixRows({BusSettings}); }
+    void busFaults() { runFaultRow(); }
 };
 
 namespace {
@@ -361,46 +361,6 @@ void tst_FlowSettings::settles_data()
         QVERIFY(p.driver.settle());
         QCOMPARE(p.driver.requestsSince(0).filter(QRegularExpression("^0906000a03e8")).size(), 1);
     });
-}
-
-void tst_FlowSettings::settles()
-{
-    QFETCH(QJsonObject, map);
-    QFETCH(QStringList, simArgs);
-    QFETCH(Moves, moves);
-    Play play;
-    QVERIFY(play.begin(map, simArgs));
-    moves(play);
-}
-
-void tst_FlowSettings::linkFaults_data()
-{
-    faultMatrixRows({SelectSlave, SettingsRead});
-}
-
-void tst_FlowSettings::linkFaults()
-{
-    runFaultRow();
-}
-
-void tst_FlowSettings::writeFaults_data()
-{
-    faultMatrixRows({CoilWrite, RegisterWrite, ThresholdPair});
-}
-
-void tst_FlowSettings::writeFaults()
-{
-    runFaultRow();
-}
-
-void tst_FlowSettings::busFaults_data()
-{
-    faultMatrixRows({BusSettings});
-}
-
-void tst_FlowSettings::busFaults()
-{
-    runFaultRow();
 }
 
 QTEST_MAIN(tst_FlowSettings)

@@ -291,6 +291,16 @@ bool Play::select()
     return true;
 }
 
+void playRow()
+{
+    QFETCH(QJsonObject, map);
+    QFETCH(QStringList, simArgs);
+    QFETCH(Moves, moves);
+    Play play;
+    QVERIFY(play.begin(map, simArgs));
+    moves(play);
+}
+
 QStringList Play::writesTo(int mark, const QString &prefix) const
 {
     return driver.writesSince(mark).filter(QRegularExpression(QLatin1Char('^') + prefix));

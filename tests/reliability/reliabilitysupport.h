@@ -106,6 +106,9 @@ struct Play
     QStringList writesTo(int mark, const QString &prefix) const;
 };
 using Moves = std::function<void(Play &)>;
+// Plays the current row: a sensor started with its columns "map" and "simArgs", a window
+// connected to it, then the row's "moves".
+void playRow();
 
 } // namespace Reliability
 
