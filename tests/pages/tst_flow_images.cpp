@@ -133,8 +133,7 @@ void tst_FlowImages::measurementLabels()
                        "label_app3CounterValue label_app1PageApplicationOneStatus "
                        "label_app2PageApplicationTwoStatus label_app3PageApplicationThreeStatus")
             .split(QLatin1Char(' '));
-    const QString on = alarm ? "TRUE red" : "FALSE green";
-    const QString off = alarm ? "FALSE green" : "TRUE red";
+    const QString on = alarm ? "TRUE red" : "FALSE green", off = alarm ? "FALSE green" : "TRUE red";
     const QStringList values = {"25.0",     "(12,30)", "37.1", "(5,3)", "20.1", "-20.0",
                                 breachText, "17",      "42",   on,      off,    on};
     for (int i = 0; i < names.size(); ++i) {

@@ -95,9 +95,8 @@ const OperationInfo Operations[] = {
 
 bool hasPixel(const image *view, quint16 value)
 {
-    const quint16 *begin = &view->pixels[0][0];
-    return std::find(begin, begin + Brisca::FramePixelCount, value) !=
-           begin + Brisca::FramePixelCount;
+    const quint16 *begin = &view->pixels[0][0], *end = begin + Brisca::FramePixelCount;
+    return std::find(begin, end, value) != end;
 }
 
 class Cell
