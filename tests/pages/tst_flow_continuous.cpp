@@ -3,7 +3,6 @@
 
 #include <QAction>
 #include <QDoubleSpinBox>
-#include <QJsonArray>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -26,10 +25,10 @@ private slots:
     void controlsLockedWhileRunning_data();
     void controlsLockedWhileRunning();
     void settles_data();
-    void settles();
+    void settles() { playRow(); }
     void linkLossAndReturn();
-    void faultMatrix_data();
-    void faultMatrix();
+    void faultMatrix_data() { faultMatrixRows({ContinuousMode}); }
+    void faultMatrix() { runFaultRow(); }
 };
 
 namespace {
@@ -51,17 +50,6 @@ QStringList notInState(const WindowDriver &driver, const char *const (&names)[N]
             wrong << QString::fromLatin1(name);
     }
     return wrong;
-}
-
-QJsonObject mapWithFrame(int temperatureChoice = 1)
-{
-    QJsonObject map =
-        WindowDriver::withValue(WindowDriver::quietMap(), "holding", 13, temperatureChoice);
-    QJsonArray input;
-    for (int a = 0; a < 1305; ++a)
-        input.append(a >= 281 ? 2931 + (a - 281) % 200 : 0);
-    map.insert("input", input);
-    return map;
 }
 
 // Counts the image requests the window makes and notes, for every frame, how many had
@@ -131,7 +119,7 @@ void tst_FlowContinuous::controlsLockedWhileRunning()
     QFETCH(int, choice);
     QFETCH(QString, editors);
     WindowDriver driver;
-    QVERIFY(driver.start(mapWithFrame(choice)));
+    QVERIFY(driver.start(WindowDriver::withValue(mapWithFrame(), "holding", 13, choice)));
     QVERIFY(driver.connectAndSelect());
     Pacing pacing(driver.device());
     auto *cycle = driver.child<QPushButton>(CycleButtons[button]);
@@ -206,16 +194,6 @@ void tst_FlowContinuous::settles_data()
            });
 }
 
-void tst_FlowContinuous::settles()
-{
-    QFETCH(QJsonObject, map);
-    QFETCH(QStringList, simArgs);
-    QFETCH(Moves, moves);
-    Play play;
-    QVERIFY(play.begin(map, simArgs));
-    moves(play);
-}
-
 // The sensor's line goes away in the middle of continuous images, several times in one run
 // of the same window: a hang-up on a control line, the process ended, a hang-up on the
 // request for the middle of a frame. Each time the window shows a closed port with few
@@ -271,16 +249,6 @@ void tst_FlowContinuous::linkLossAndReturn()
     }
     cycle->click();
     QVERIFY(driver.settle());
-}
-
-void tst_FlowContinuous::faultMatrix_data()
-{
-    faultMatrixRows({ContinuousMode});
-}
-
-void tst_FlowContinuous::faultMatrix()
-{
-    runFaultRow();
 }
 
 QTEST_MAIN(tst_FlowContinuous)

@@ -22,8 +22,8 @@ private slots:
     void measurementLabels();
     void imageOnAllPlots_data();
     void imageOnAllPlots();
-    void faultMatrix_data();
-    void faultMatrix();
+    void faultMatrix_data() { faultMatrixRows({SingleImage}); }
+    void faultMatrix() { runFaultRow(); }
 };
 
 namespace {
@@ -60,17 +60,6 @@ Rendering capture(image *plot)
             r.cells << map->data()->cell(x, y);
     }
     return r;
-}
-
-// A frame whose every element is told apart: 20.0 degrees plus a tenth per element.
-QJsonArray inputWithFrame(const QVector<int> &roi = {})
-{
-    QJsonArray input;
-    for (int a = 0; a < 1305; ++a)
-        input.append(a >= 281                         ? 2931 + (a - 281)
-                     : a >= 25 && a - 25 < roi.size() ? roi.at(a - 25)
-                                                      : 0);
-    return input;
 }
 
 // Every plot is captured inside the frame signal, right after the window has drawn it.
@@ -136,28 +125,23 @@ void tst_FlowImages::measurementLabels()
     driver.child<QPushButton>("pushButton_app1UpdateData")->click();
     QVERIFY(driver.settle());
 
-    const QVector<QPair<const char *, QString>> expected = {
-        {"label_app1MeasuredMin", "25.0"},
-        {"label_app1MinCoordinates", "(12,30)"},
-        {"label_app1MeasuredMax", "37.1"},
-        {"label_app1MaxCoordinates", "(5,3)"},
-        {"label_app1MeasuredAvg", "20.1"},
-        {"label_app2MeasuredAvg", "-20.0"},
-        {"label_app3HighestBreachTemp", breachText},
-        {"label_app3PageHighestBreachCoords", "17"},
-        {"label_app3CounterValue", "42"}};
-    for (const auto &e : expected)
-        QCOMPARE(driver.child<QLabel>(e.first)->text() + QLatin1Char(' ') + e.first,
-                 e.second + QLatin1Char(' ') + e.first);
-    // The alarm states, each page's own label red when on.
-    const QPair<const char *, bool> states[] = {{"label_app1PageApplicationOneStatus", alarm},
-                                                {"label_app2PageApplicationTwoStatus", !alarm},
-                                                {"label_app3PageApplicationThreeStatus", alarm}};
-    for (const auto &s : states) {
-        const QString style = driver.child<QLabel>(s.first)->styleSheet();
-        QCOMPARE(driver.child<QLabel>(s.first)->text(), QString(s.second ? "TRUE" : "FALSE"));
-        QCOMPARE(style.contains("#ff0000"), s.second);
-        QCOMPARE(style.contains("#1e8e3e"), !s.second);
+    // The values, then the alarm states, each page's own label red when on.
+    const QStringList names =
+        QStringLiteral("label_app1MeasuredMin label_app1MinCoordinates label_app1MeasuredMax "
+                       "label_app1MaxCoordinates label_app1MeasuredAvg label_app2MeasuredAvg "
+                       "label_app3HighestBreachTemp label_app3PageHighestBreachCoords "
+                       "label_app3CounterValue label_app1PageApplicationOneStatus "
+                       "label_app2PageApplicationTwoStatus label_app3PageApplicationThreeStatus")
+            .split(QLatin1Char(' '));
+    const QString on = alarm ? "TRUE red" : "FALSE green", off = alarm ? "FALSE green" : "TRUE red";
+    const QStringList values = {"25.0",     "(12,30)", "37.1", "(5,3)", "20.1", "-20.0",
+                                breachText, "17",      "42",   on,      off,    on};
+    for (int i = 0; i < names.size(); ++i) {
+        const auto *label = driver.child<QLabel>(qPrintable(names.at(i)));
+        const QString style = label->styleSheet();
+        const QString seen = label->text() + (style.contains("#ff0000") ? " red" : "") +
+                             (style.contains("#1e8e3e") ? " green" : "");
+        QCOMPARE(names.at(i) + '=' + seen, names.at(i) + '=' + values.at(i));
     }
 
     // A counter reset shows zero at once, before any echo.
@@ -194,10 +178,10 @@ void tst_FlowImages::imageOnAllPlots()
     QFETCH(QStringList, labels);
     QFETCH(QStringList, colours);
     // Limited field of view, 6 x 6 centred area.
-    QJsonObject map = WindowDriver::withValue(WindowDriver::quietMap(), "coils", 9, 1);
+    QJsonObject map =
+        WindowDriver::withValue(mapWithFrame({2741, 0, 2981, 3131, 3231}), "coils", 9, 1);
     map = WindowDriver::withValue(map, "holding", 10, 6);
     map = WindowDriver::withValue(map, "holding", 12, gridCode);
-    map.insert("input", inputWithFrame({2741, 0, 2981, 3131, 3231}));
     WindowDriver driver;
     QVERIFY(driver.start(map));
     QVERIFY(driver.connectAndSelect());
@@ -230,16 +214,6 @@ void tst_FlowImages::imageOnAllPlots()
     QCOMPARE(app3.labels, labels);
     QCOMPARE(app3.labelColours, colours);
     QCOMPARE(recorder.roiLeft, 0);
-}
-
-void tst_FlowImages::faultMatrix_data()
-{
-    faultMatrixRows({SingleImage});
-}
-
-void tst_FlowImages::faultMatrix()
-{
-    runFaultRow();
 }
 
 QTEST_MAIN(tst_FlowImages)

@@ -29,13 +29,13 @@ private slots:
     void controlWrites_data();
     void controlWrites();
     void settles_data();
-    void settles();
-    void linkFaults_data();
-    void linkFaults();
-    void writeFaults_data();
-    void writeFaults();
-    void busFaults_data();
-    void busFaults();
+    void settles() { playRow(); }
+    void linkFaults_data() { faultMatrixRows({SelectSlave, SettingsRead}); }
+    void linkFaults() { runFaultRow(); }
+    void writeFaults_data() { faultMatrixRows({CoilWrite, RegisterWrite, ThresholdPair}); }
+    void writeFaults() { runFaultRow(); }
+    void busFaults_data() { faultMatrixRows({BusSettings}); }
+    void busFaults() { runFaultRow(); }
 };
 
 namespace {
@@ -89,28 +89,17 @@ void tst_FlowSettings::selectShowsTheSensorsValues()
     QVERIFY(driver.start(map, {"--fps", "0", "--slave", "7"}));
     QVERIFY(driver.connectAndSelect(7));
 
-    const QStringList names = {"radioButton_NoNcEnabled",
-                               "comboBox_alarmTimerBased",
-                               "comboBox_outputBehavior",
-                               "comboBox_trasnistorTypeSelection",
-                               "comboBox_counterType",
-                               "radioButton_app1LimitFov",
-                               "radioButton_frameAverageApps1And3",
-                               "radioButton_frameAverageApps1And3_2",
-                               "radioButton_App1Enable",
-                               "radioButton_App2Enable",
-                               "radioButton_App3Enable",
-                               "label_app1PageApplicationOneEnabled",
-                               "label_app3PageApplicationThreeEnabled",
-                               "spinBox_slaveAddrUpdate",
-                               "comboBox_baudrateUpdate",
-                               "comboBox_parityUpdate",
-                               "spinBox_alarmDuration",
-                               "spinBox_emissivity",
-                               "comboBox_reticleSize",
-                               "spinBox_movingAverageWindow",
-                               "comboBox_gridROISize",
-                               "comboBox_temperatureChoice"};
+    const QStringList names =
+        QStringLiteral(
+            "radioButton_NoNcEnabled comboBox_alarmTimerBased comboBox_outputBehavior "
+            "comboBox_trasnistorTypeSelection comboBox_counterType radioButton_app1LimitFov "
+            "radioButton_frameAverageApps1And3 radioButton_frameAverageApps1And3_2 "
+            "radioButton_App1Enable radioButton_App2Enable radioButton_App3Enable "
+            "label_app1PageApplicationOneEnabled label_app3PageApplicationThreeEnabled "
+            "spinBox_slaveAddrUpdate comboBox_baudrateUpdate comboBox_parityUpdate "
+            "spinBox_alarmDuration spinBox_emissivity comboBox_reticleSize "
+            "spinBox_movingAverageWindow comboBox_gridROISize comboBox_temperatureChoice")
+            .split(QLatin1Char(' '));
     QStringList seen;
     for (const QString &name : names)
         seen << name + QLatin1Char('=') + shown(driver, qPrintable(name));
@@ -146,36 +135,25 @@ void tst_FlowSettings::valuesTheListsDoNotKnow_data()
 {
     QTest::addColumn<int>("address");
     QTest::addColumn<int>("value");
-    QTest::addColumn<QByteArray>("comboBox");
     QTest::addColumn<QString>("editors"); // enabled: max and min of each page
     QTest::addColumn<bool>("writtenBack");
-    QTest::newRow("hot") << 13 << 1 << QByteArray("comboBox_temperatureChoice") << "101010"
-                         << false;
-    QTest::newRow("cold") << 13 << 2 << QByteArray("comboBox_temperatureChoice") << "010101"
-                          << true;
-    QTest::newRow("hot and cold") << 13 << 3 << QByteArray("comboBox_temperatureChoice") << "111111"
-                                  << true;
+    QTest::newRow("hot") << 13 << 1 << "101010" << false;
+    QTest::newRow("cold") << 13 << 2 << "010101" << true;
+    QTest::newRow("hot and cold") << 13 << 3 << "111111" << true;
     // Unknown values: the list shows nothing rather than a wrong item, the editors stay as
     // the form started them, and the sensor keeps its value.
-    QTest::newRow("temperature choice 0")
-        << 13 << 0 << QByteArray("comboBox_temperatureChoice") << "111111" << false;
-    QTest::newRow("temperature choice 9")
-        << 13 << 9 << QByteArray("comboBox_temperatureChoice") << "111111" << false;
-    QTest::newRow("centred area 5")
-        << 10 << 5 << QByteArray("comboBox_reticleSize") << "101010" << false;
-    QTest::newRow("centred area 34")
-        << 10 << 34 << QByteArray("comboBox_reticleSize") << "101010" << false;
-    QTest::newRow("grid code 0") << 12 << 0 << QByteArray("comboBox_gridROISize") << "101010"
-                                 << false;
-    QTest::newRow("grid code 5") << 12 << 5 << QByteArray("comboBox_gridROISize") << "101010"
-                                 << false;
+    QTest::newRow("temperature choice 0") << 13 << 0 << "111111" << false;
+    QTest::newRow("temperature choice 9") << 13 << 9 << "111111" << false;
+    QTest::newRow("centred area 5") << 10 << 5 << "101010" << false;
+    QTest::newRow("centred area 34") << 10 << 34 << "101010" << false;
+    QTest::newRow("grid code 0") << 12 << 0 << "101010" << false;
+    QTest::newRow("grid code 5") << 12 << 5 << "101010" << false;
 }
 
 void tst_FlowSettings::valuesTheListsDoNotKnow()
 {
     QFETCH(int, address);
     QFETCH(int, value);
-    QFETCH(QByteArray, comboBox);
     QFETCH(QString, editors);
     QFETCH(bool, writtenBack);
     WindowDriver driver;
@@ -187,8 +165,11 @@ void tst_FlowSettings::valuesTheListsDoNotKnow()
     const QStringList written = withoutCrc(driver.writesSince(0));
     QCOMPARE(written, writtenBack ? QStringList{WindowDriver::holdingWrite(1, address, value)}
                                   : QStringList());
+    const char *list = address == 13   ? "comboBox_temperatureChoice"
+                       : address == 10 ? "comboBox_reticleSize"
+                                       : "comboBox_gridROISize";
     if (address != 13 || value < 1 || value > 3)
-        QCOMPARE(driver.child<QComboBox>(comboBox)->currentIndex(), -1);
+        QCOMPARE(driver.child<QComboBox>(list)->currentIndex(), -1);
     QCOMPARE(driver.sim().stateArray("holding").value(address, value), value);
 }
 
@@ -203,36 +184,31 @@ void tst_FlowSettings::controlWrites_data()
     const auto holding = [](int address, int value) {
         return QStringList{WindowDriver::holdingWrite(1, address, value)};
     };
-    QTest::newRow("output behaviour N.O.")
-        << QByteArray("comboBox_outputBehavior") << 1 << coil(2, false);
-    QTest::newRow("transistor PNP")
-        << QByteArray("comboBox_trasnistorTypeSelection") << 1 << coil(3, false);
-    QTest::newRow("action based") << QByteArray("comboBox_alarmTimerBased") << 1 << coil(1, false);
-    QTest::newRow("temperature choice cold")
-        << QByteArray("comboBox_temperatureChoice") << 1 << holding(13, 2);
-    QTest::newRow("centred area 32x32")
-        << QByteArray("comboBox_reticleSize") << 15 << holding(10, 32);
-    QTest::newRow("centred area 4x4") << QByteArray("comboBox_reticleSize") << 1 << holding(10, 4);
-    QTest::newRow("grid 16x16") << QByteArray("comboBox_gridROISize") << 3 << holding(12, 4);
-    QTest::newRow("unidirectional") << QByteArray("comboBox_counterType") << 1 << coil(4, true);
-    QTest::newRow("alarm duration")
-        << QByteArray("spinBox_alarmDuration") << 700 << holding(8, 700);
-    QTest::newRow("emissivity") << QByteArray("spinBox_emissivity") << 98 << holding(9, 98);
-    QTest::newRow("moving average window")
-        << QByteArray("spinBox_movingAverageWindow") << 16 << holding(11, 16);
-    QTest::newRow("NO/NC enabled") << QByteArray("radioButton_NoNcEnabled") << 0 << coil(0, true);
-    QTest::newRow("application 1 on") << QByteArray("radioButton_App1Enable") << 0 << coil(5, true);
-    QTest::newRow("application 3 on") << QByteArray("radioButton_App3Enable") << 0 << coil(7, true);
-    QTest::newRow("limit field of view")
-        << QByteArray("radioButton_app1LimitFov") << 0 << coil(9, true);
+    const auto row = [](const char *name, const char *control, int value,
+                        const QStringList &writes) {
+        QTest::newRow(name) << QByteArray(control) << value << writes;
+    };
+    row("output behaviour N.O.", "comboBox_outputBehavior", 1, coil(2, false));
+    row("transistor PNP", "comboBox_trasnistorTypeSelection", 1, coil(3, false));
+    row("action based", "comboBox_alarmTimerBased", 1, coil(1, false));
+    row("temperature choice cold", "comboBox_temperatureChoice", 1, holding(13, 2));
+    row("centred area 32x32", "comboBox_reticleSize", 15, holding(10, 32));
+    row("centred area 4x4", "comboBox_reticleSize", 1, holding(10, 4));
+    row("grid 16x16", "comboBox_gridROISize", 3, holding(12, 4));
+    row("unidirectional", "comboBox_counterType", 1, coil(4, true));
+    row("alarm duration", "spinBox_alarmDuration", 700, holding(8, 700));
+    row("emissivity", "spinBox_emissivity", 98, holding(9, 98));
+    row("moving average window", "spinBox_movingAverageWindow", 16, holding(11, 16));
+    row("NO/NC enabled", "radioButton_NoNcEnabled", 0, coil(0, true));
+    row("application 1 on", "radioButton_App1Enable", 0, coil(5, true));
+    row("application 3 on", "radioButton_App3Enable", 0, coil(7, true));
+    row("limit field of view", "radioButton_app1LimitFov", 0, coil(9, true));
     // The buttons of pages 1 and 3 mirror each other; each writes the coil.
-    QTest::newRow("frame average") << QByteArray("radioButton_frameAverageApps1And3_2") << 0
-                                   << coil(10, true) + coil(10, true);
+    row("frame average", "radioButton_frameAverageApps1And3_2", 0, coil(10, true) + coil(10, true));
     for (const char *page : {"", "_2", "_3"})
         QTest::addRow("reset NO/NC pin%s", page)
             << QByteArray("pushButton_clearNONCapp1") + page << 0 << coil(11, false);
-    QTest::newRow("reset counter")
-        << QByteArray("pushButton_resetApp3Counter") << 0 << coil(12, true);
+    row("reset counter", "pushButton_resetApp3Counter", 0, coil(12, true));
     // "Hot": the minimum editor is disabled and still sends what it shows; one request,
     // both registers, the maximum first.
     for (int page = 1; page <= 3; ++page)
@@ -385,46 +361,6 @@ void tst_FlowSettings::settles_data()
         QVERIFY(p.driver.settle());
         QCOMPARE(p.driver.requestsSince(0).filter(QRegularExpression("^0906000a03e8")).size(), 1);
     });
-}
-
-void tst_FlowSettings::settles()
-{
-    QFETCH(QJsonObject, map);
-    QFETCH(QStringList, simArgs);
-    QFETCH(Moves, moves);
-    Play play;
-    QVERIFY(play.begin(map, simArgs));
-    moves(play);
-}
-
-void tst_FlowSettings::linkFaults_data()
-{
-    faultMatrixRows({SelectSlave, SettingsRead});
-}
-
-void tst_FlowSettings::linkFaults()
-{
-    runFaultRow();
-}
-
-void tst_FlowSettings::writeFaults_data()
-{
-    faultMatrixRows({CoilWrite, RegisterWrite, ThresholdPair});
-}
-
-void tst_FlowSettings::writeFaults()
-{
-    runFaultRow();
-}
-
-void tst_FlowSettings::busFaults_data()
-{
-    faultMatrixRows({BusSettings});
-}
-
-void tst_FlowSettings::busFaults()
-{
-    runFaultRow();
 }
 
 QTEST_MAIN(tst_FlowSettings)

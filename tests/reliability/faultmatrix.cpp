@@ -95,9 +95,8 @@ const OperationInfo Operations[] = {
 
 bool hasPixel(const image *view, quint16 value)
 {
-    const quint16 *begin = &view->pixels[0][0];
-    return std::find(begin, begin + Brisca::FramePixelCount, value) !=
-           begin + Brisca::FramePixelCount;
+    const quint16 *begin = &view->pixels[0][0], *end = begin + Brisca::FramePixelCount;
+    return std::find(begin, end, value) != end;
 }
 
 class Cell
@@ -113,19 +112,16 @@ public:
     {
         if (!check(setUp(), QStringLiteral("set-up failed")))
             return;
-        if (m_op != ContinuousMode) {
-            prepareSensor();
-            if (!check(inject(), QStringLiteral("fault not taken")))
-                return;
-        }
+        if (m_op != ContinuousMode &&
+            !check(prepareSensor() && inject(), QStringLiteral("fault not taken")))
+            return;
         const int from = m_log->size();
         const int mark = m_driver.mark();
         if (m_op == ContinuousMode) {
             act(false);
             const int frames = m_framesSeen.size();
-            if (!check(
-                    QTest::qWaitFor([&] { return m_framesSeen.size() > frames; }, OutcomeTimeoutMs),
-                    QStringLiteral("continuous mode drew no frame")))
+            if (!check(waitFor([&] { return m_framesSeen.size() > frames; }),
+                       QStringLiteral("continuous mode drew no frame")))
                 return;
             // Only a frame read after the fault can carry the new pixel.
             if (!check(inject() && m_driver.sim().command(SetNewPixel),
@@ -144,17 +140,15 @@ public:
             m_widgetsBefore = widgetSnapshot(m_driver.window());
 
         const Expect e = expectation();
-        const bool outcome = QTest::qWaitFor(
-            [&] {
-                if (e == Expect::LinkLost)
-                    return portClosedDifferences(m_driver).isEmpty();
-                // Continuous mode running on: frames keep coming after the fault. Ended: an error.
-                return m_log->find(AnyError, from) >= 0 ||
-                       (m_op == ContinuousMode ? m_framesSeen.size() >= 3
-                                               : m_log->find(m_info.success, from) >= 0);
-            },
-            OutcomeTimeoutMs);
-        check(outcome, QStringLiteral("no outcome within %1 ms").arg(OutcomeTimeoutMs));
+        // Continuous mode running on: frames keep coming after the fault. Ended: an error.
+        check(waitFor([&] {
+                  if (e == Expect::LinkLost)
+                      return portClosedDifferences(m_driver).isEmpty();
+                  return m_log->find(AnyError, from) >= 0 ||
+                         (m_op == ContinuousMode ? m_framesSeen.size() >= 3
+                                                 : m_log->find(m_info.success, from) >= 0);
+              }),
+              QStringLiteral("no outcome within %1 ms").arg(OutcomeTimeoutMs));
         // Still running (a late answer refused in the middle of a frame does not end the loop
         // either): the operator stops it, and the frame under way ends it.
         const bool running = e != Expect::LinkLost && m_op == ContinuousMode &&
@@ -203,8 +197,7 @@ private:
             return true;
         // A first image, so the plots hold a frame that a failed read must leave alone.
         child<QPushButton>("pushButton_getImage")->click();
-        return QTest::qWaitFor([&] { return !m_framesSeen.isEmpty(); }, OutcomeTimeoutMs) &&
-               m_driver.settle();
+        return waitFor([&] { return !m_framesSeen.isEmpty(); }) && m_driver.settle();
     }
 
     bool connectPort()
@@ -224,22 +217,16 @@ private:
     {
         const int from = m_log->size();
         child<QPushButton>("pushButton_SelectSlave")->click();
-        return QTest::qWaitFor([&] { return m_log->find(SuccessSelect, from) >= 0; },
-                               OutcomeTimeoutMs) &&
-               m_driver.settle();
+        return waitFor([&] { return m_log->find(SuccessSelect, from) >= 0; }) && m_driver.settle();
     }
 
-    void prepareSensor()
+    bool prepareSensor()
     {
         SimProcess &sim = m_driver.sim();
-        if (m_op == SettingsRead) {
-            sim.command("set holding 9 50");
-            sim.command("set holding 2 3631");
-            sim.command("set coil 5 1");
-        } else if (m_op == SingleImage) {
-            sim.command("set input 0 3000");
-            sim.command(SetNewPixel);
-        }
+        if (m_op == SettingsRead)
+            return sim.command("set holding 9 50") && sim.command("set holding 2 3631") &&
+                   sim.command("set coil 5 1");
+        return m_op != SingleImage || (sim.command("set input 0 3000") && sim.command(SetNewPixel));
     }
 
     bool inject()
@@ -381,37 +368,27 @@ private:
     bool recover()
     {
         SimProcess &sim = m_driver.sim();
-        if (m_fault.expect == Expect::LinkLost) {
-            if (!sim.waitForFinished(5000) ||
-                !sim.start({QStringLiteral("--load"), sim.tempPath(QStringLiteral("start.json")),
-                            QStringLiteral("--fps"), QStringLiteral("0")}))
-                return false;
-            sim.command("set holding 13 1");
-            prepareSensor();
-            if (m_op == ContinuousMode)
-                sim.command(SetNewPixel);
-            if (!connectPort() || (m_op != SelectSlave && !select()))
-                return false;
-        } else if (!sim.command("clear")) {
+        const bool back =
+            m_fault.expect != Expect::LinkLost
+                ? sim.command("clear")
+                : sim.waitForFinished(5000) &&
+                      sim.start({"--load", sim.tempPath("start.json"), "--fps", "0"}) &&
+                      sim.command("set holding 13 1") && prepareSensor() &&
+                      (m_op != ContinuousMode || sim.command(SetNewPixel)) && connectPort() &&
+                      (m_op == SelectSlave || select());
+        if (!back)
             return false;
-        }
-
         const int from = m_log->size();
         const int mark = m_driver.mark();
         const int frames = m_framesSeen.size();
         act(true);
-        const int needed = m_op == BusSettings ? 2 : 1;
-        const bool done = QTest::qWaitFor(
-            [&] {
-                if (m_op == ContinuousMode)
-                    return m_framesSeen.size() >= frames + 2;
-                int count = 0;
-                for (int i = m_log->find(m_info.success, from); i >= 0;
-                     i = m_log->find(m_info.success, i + 1))
-                    ++count;
-                return count >= needed || m_log->find(AnyError, from) >= 0;
-            },
-            OutcomeTimeoutMs);
+        // The bus settings update is two writes, each answered on its own.
+        const bool done = waitFor([&] {
+            return m_op == ContinuousMode
+                       ? m_framesSeen.size() >= frames + 2
+                       : m_log->count(m_info.success, from) >= (m_op == BusSettings ? 2 : 1) ||
+                             m_log->find(AnyError, from) >= 0;
+        });
         if (m_op == ContinuousMode)
             cycle()->click();
         if (!done || !m_driver.settle())
@@ -493,6 +470,10 @@ private:
                 .arg(kind)
                 .arg(m_fault.exception, 0, 16);
         return QStringLiteral("^%1 response error: .+ \\(code: 0x5\\)$").arg(kind);
+    }
+    bool waitFor(const std::function<bool()> &done) const
+    {
+        return QTest::qWaitFor(done, OutcomeTimeoutMs);
     }
     bool check(bool ok, const QString &what)
     {

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCryptographicHash>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -56,7 +57,27 @@ int StatusLog::find(const QString &pattern, int from) const
     return -1;
 }
 
+int StatusLog::count(const QString &pattern, int from) const
+{
+    int n = 0;
+    for (int i = find(pattern, from); i >= 0; i = find(pattern, i + 1))
+        ++n;
+    return n;
+}
+
 // --- Window state -----------------------------------------------------------------------
+
+QJsonObject mapWithFrame(const QVector<int> &regions)
+{
+    QJsonArray input;
+    for (int a = 0; a < 1305; ++a)
+        input.append(a >= 281                             ? 2931 + (a - 281)
+                     : a >= 25 && a - 25 < regions.size() ? regions.at(a - 25)
+                                                          : 0);
+    QJsonObject map = WindowDriver::quietMap();
+    map.insert(QStringLiteral("input"), input);
+    return map;
+}
 
 void answerNextBox(const std::function<void(QMessageBox *)> &answer)
 {
@@ -268,6 +289,16 @@ bool Play::select()
     QObject::connect(driver.device(), &BriscaDevice::pixelDataReady, driver.device(),
                      [this] { ++frames; });
     return true;
+}
+
+void playRow()
+{
+    QFETCH(QJsonObject, map);
+    QFETCH(QStringList, simArgs);
+    QFETCH(Moves, moves);
+    Play play;
+    QVERIFY(play.begin(map, simArgs));
+    moves(play);
 }
 
 QStringList Play::writesTo(int mark, const QString &prefix) const

@@ -2,12 +2,14 @@
 
 #include "windowdriver.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
 
@@ -31,11 +33,16 @@ public:
     QStringList since(int index) const { return m_entries.mid(index); }
     // Index of the first message from `from` on that matches the regular expression, or -1.
     int find(const QString &pattern, int from = 0) const;
+    int count(const QString &pattern, int from) const;
 
 private:
     QStringList m_entries;
     bool m_barChanged = false;
 };
+
+// The quiet map with a frame whose every element is told apart (20.0 degrees plus a tenth
+// per element) and, from register 25, the region temperatures `regions`.
+QJsonObject mapWithFrame(const QVector<int> &regions = {});
 
 // Gives the next modal message box to `answer` as soon as it shows.
 void answerNextBox(const std::function<void(QMessageBox *)> &answer);
@@ -99,6 +106,9 @@ struct Play
     QStringList writesTo(int mark, const QString &prefix) const;
 };
 using Moves = std::function<void(Play &)>;
+// Plays the current row: a sensor started with its columns "map" and "simArgs", a window
+// connected to it, then the row's "moves".
+void playRow();
 
 } // namespace Reliability
 
