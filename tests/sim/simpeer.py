@@ -1,31 +1,15 @@
-"""Drives brisca-sim with masters not written here: mbpoll (libmodbus), Debian's pymodbus and
-a raw pyserial line. A table's cases are (name, brisca-sim arguments, [(request, answer)],
-optionally the masters it is for); run_table() runs them through --master, and what that
-master cannot ask (raw bytes, rates it does not know, broadcasts) through the raw line."""
+"""Drives brisca-sim through mbpoll, pymodbus and a raw pyserial line. A case is (name,
+brisca-sim arguments, [(request, answer)], optionally the masters it is for); what --master
+cannot ask (raw bytes, rates it does not know, broadcasts) goes through the raw line."""
 
-import collections
-import os
-import queue
-import re
-import select
-import shutil
-import struct
-import subprocess
-import sys
-import tempfile
-import termios
-import threading
-import time
-import types
-import unittest
+import collections, os, queue, re, select, shutil, struct, subprocess, sys  # noqa: E401
+import tempfile, termios, threading, time, types, unittest  # noqa: E401
 
-# Debian's pymodbus imports its asyncio serial transport even for the synchronous client,
-# and that package is only recommended.
+# Debian's pymodbus imports its asyncio serial transport (only recommended) even when sync.
 try:
     import serial_asyncio  # noqa: F401
 except ImportError:
-    sys.modules["serial_asyncio"] = types.ModuleType("serial_asyncio")
-    sys.modules["serial_asyncio"].create_serial_connection = None  # never used here
+    sys.modules["serial_asyncio"] = types.SimpleNamespace(create_serial_connection=None)
 
 import serial  # noqa: E402
 from pymodbus.client import ModbusSerialClient  # noqa: E402
@@ -63,21 +47,19 @@ def crc_ok(frame):
 
 
 def pdu(function, *words):
-    return bytes([function]) + b"".join(struct.pack(">H", w) for w in words)
+    return bytes([function]) + struct.pack(">%dH" % len(words), *words)
 
 
 def encode(req):
     if isinstance(req, Read):
         return rtu(req.slave, pdu("_cdhi".index(req.table[0]), req.start, req.count))
-    v = req.values
-    if req.table == "coil":
-        if len(v) == 1:
-            return rtu(req.slave, pdu(5, req.start, 0xFF00 if v[0] else 0))
-        bits = bytes(sum(b << i for i, b in enumerate(v[k:k + 8])) for k in range(0, len(v), 8))
-        return rtu(req.slave, pdu(15, req.start, len(v)) + bytes([len(bits)]) + bits)
+    v, coil = req.values, req.table == "coil"
     if len(v) == 1:
-        return rtu(req.slave, pdu(6, req.start, v[0]))
-    return rtu(req.slave, pdu(16, req.start, len(v)) + bytes([2 * len(v)]) + pdu(0, *v)[1:])
+        return rtu(req.slave, pdu(5, req.start, 0xFF00 if v[0] else 0) if coil else
+                   pdu(6, req.start, v[0]))
+    data = bytes(sum(b << i for i, b in enumerate(v[k:k + 8])) for k in range(0, len(v), 8)) \
+        if coil else pdu(0, *v)[1:]
+    return rtu(req.slave, pdu(15 if coil else 16, req.start, len(v)) + bytes([len(data)]) + data)
 
 
 def answer_length(data):  # None while it cannot tell
@@ -104,19 +86,27 @@ def decode(req, data):
     return list(struct.unpack(">%dH" % req.count, data[3:-2]))
 
 
+def termios_of(link):
+    fd = os.open(link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        return termios.tcgetattr(fd)
+    finally:
+        os.close(fd)
+
+
 def wait_fresh(link):
     # Until the sensor has put fresh settings back after the last session: a pty refuses
     # even or odd parity to a port the last one left configured.
     for _ in range(1000):
-        fd = os.open(link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-        clocal = termios.tcgetattr(fd)[2] & termios.CLOCAL
-        os.close(fd)
-        if not clocal:
+        if not termios_of(link)[2] & termios.CLOCAL:
             return
         time.sleep(0.005)
 
 
 class Master:
+    def __init__(self, link):
+        self.link, self.port, self.client, self.line = link, None, None, None
+
     def can(self, req):
         return True
 
@@ -124,14 +114,14 @@ class Master:
         return expected
 
     def close(self):
-        pass
+        for held in (self.port, self.client):
+            if held:
+                held.close()
+        self.port = self.client = None
 
 
 class RawMaster(Master):
     name = "raw"
-
-    def __init__(self, link):
-        self.link, self.port, self.line = link, None, None
 
     def open(self, settings):
         if self.port is None or self.line != settings:
@@ -168,11 +158,6 @@ class RawMaster(Master):
         self.send(encode(req), req.line)
         return decode(req, self.receive(timeout))
 
-    def close(self):
-        if self.port:
-            self.port.close()
-        self.port = None
-
 
 class Mbpoll(Master):
     name = "mbpoll"
@@ -183,9 +168,6 @@ class Mbpoll(Master):
               ("Target device failed to respond", Exc(11)), ("Connection timed out", SILENT),
               ("Invalid CRC", Bad("crc")), ("Response not from requested slave", Bad("slave"))]
     RATES = (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200)  # those with a B constant
-
-    def __init__(self, link):
-        self.link = link
 
     def can(self, req):
         return (req.slave >= 1 and req.line.baud in self.RATES and
@@ -217,9 +199,6 @@ class Mbpoll(Master):
 
 class Pymodbus(Master):
     name = "pymodbus"
-
-    def __init__(self, link):
-        self.link, self.client, self.line = link, None, None
 
     def coarse(self, expected):
         # It does not say what is wrong with a damaged answer, and once a slave has failed to
@@ -257,11 +236,6 @@ class Pymodbus(Master):
         if req.table in ("coil", "discrete"):
             return [int(b) for b in reply.bits[:req.count]]
         return list(reply.registers)
-
-    def close(self):
-        if self.client:
-            self.client.close()
-        self.client = None
 
 
 MASTERS = {m.name: m for m in (RawMaster, Mbpoll, Pymodbus)}
@@ -398,10 +372,10 @@ def main():
     for option in ("--sim", "--master"):
         if option in argv:
             i = argv.index(option)
-            globals()[option[2:].upper()] = argv[i + 1]
-            del argv[i:i + 2]
-    if not SIM or not os.access(SIM, os.X_OK) or MASTER not in MASTERS:
-        sys.exit("usage: %s --sim PATH-TO-brisca-sim [--master raw|mbpoll|pymodbus]" % argv[0])
-    if shutil.which("mbpoll") is None:
-        sys.exit("mbpoll is not installed")
+            globals()[option[2:].upper()] = argv.pop(i + 1)
+            argv.pop(i)
+    if not SIM or not os.access(SIM, os.X_OK) or MASTER not in MASTERS or not shutil.which(
+            "mbpoll"):
+        sys.exit("usage: %s --sim PATH-TO-brisca-sim [--master raw|mbpoll|pymodbus] "
+                 "(needs mbpoll)" % argv[0])
     unittest.main(argv=argv, verbosity=2)  # ctest shows the report of a failing test

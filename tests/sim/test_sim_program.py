@@ -1,32 +1,16 @@
 """The simulator as a program: sessions on its line, stopping, what it refuses, its files and
 the scene it draws."""
 
-import json
-import os
-import select
-import signal
-import statistics
-import tempfile
-import termios
-import time
-import tty
-import unittest
+import json, os, select, signal, statistics, tempfile, termios, time, tty, unittest  # noqa
 
-from simpeer import EVEN, OK, Pymodbus, RawMaster, Read, Sim, Write, line, main, pdu, rtu
+from simpeer import (EVEN, OK, Pymodbus, RawMaster, Read, Sim, Write, line, main, pdu, rtu,
+                     termios_of as settings)
 
 READ = rtu(1, pdu(0x03, 0, 14))
 
 
-def settings(path):
-    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-    attrs = termios.tcgetattr(fd)
-    os.close(fd)
-    return attrs
-
-
 def leave_poisoned(path):
-    """Configures the line as a serial port library does and ends without putting anything
-    back, as a crashed client would."""
+    # Set up as a serial port library does, and nothing put back, as by a crashed client.
     fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
     a = termios.tcgetattr(fd)
     a[0], a[1] = a[0] | termios.ICRNL | termios.IXON, a[1] | termios.OPOST | termios.ONLCR
@@ -44,8 +28,8 @@ def until(predicate, seconds=5.0):
     return predicate()
 
 
-def ask(sim, req, master=RawMaster):
-    m = master(sim.link)
+def ask(sim, req):
+    m = RawMaster(sim.link)
     try:
         return m.request(req, 2.0)
     finally:
@@ -55,6 +39,11 @@ def ask(sim, req, master=RawMaster):
 def load(path):
     with open(path) as f:
         return json.load(f)
+
+
+def save(path, content):
+    with open(path, "w") as f:
+        f.write(content if isinstance(content, str) else json.dumps(content))
 
 
 class Program(unittest.TestCase):
@@ -94,8 +83,7 @@ class Program(unittest.TestCase):
         for args, end in (([], signal.SIGTERM), (["--fault", "hangup,fc=3,after=2"], None),
                           ([], "hangup")):
             with self.subTest(end=end), tempfile.TemporaryDirectory() as d:
-                with open(os.path.join(d, "tty"), "w") as f:
-                    f.write("stale")
+                save(os.path.join(d, "tty"), "stale")
                 with Sim(*args, link=os.path.join(d, "tty")) as sim:
                     raw = RawMaster(sim.link)
                     for req in (Read("holding", 0, 1), Read("holding", 0, 1), Read("coil", 0, 1)):
@@ -124,8 +112,7 @@ class Program(unittest.TestCase):
         with tempfile.TemporaryDirectory() as d:
             paths = [os.path.join(d, "bad%d.json" % n) for n in range(len(self.BAD_MAPS))]
             for path, content in zip(paths, self.BAD_MAPS):
-                with open(path, "w") as f:
-                    f.write(content)
+                save(path, content)
             for args in [["--fault", r] for r in self.BAD_RULES] + [
                     ["--baud", 14401], ["--load", "/nonexistent.json"]] + [
                     ["--slave", 2, "--load", p] for p in paths]:
@@ -166,11 +153,9 @@ class Program(unittest.TestCase):
                 raw.close()
             # A scene sensor that starts from the ramp's saved map shows it until its next
             # frame, on the line and address the map names.
-            on = line(9600, "N")
-            with open(one, "w") as f:
-                json.dump(dict(saved, slave=8, holding=[8, 12] + saved["holding"][2:]), f)
-            reads = [Read(t, a, n, 8, on) for t, a, n in (("holding", 0, 14), ("coil", 0, 11),
-                                                          ("input", 281, 125))]
+            save(one, dict(saved, slave=8, holding=[8, 12] + saved["holding"][2:]))
+            reads = [Read(t, a, n, 8, line(9600, "N")) for t, a, n in (
+                ("holding", 0, 14), ("coil", 0, 11), ("input", 281, 125))]
             with Sim("--load", one, "--pattern", "scene", "--fps", 0) as sim:
                 self.assertEqual([ask(sim, r) for r in reads],
                                  [[8, 12] + saved["holding"][2:], saved["coils"][:11],
