@@ -103,7 +103,12 @@ def wait_fresh(link):
         time.sleep(0.005)
 
 
-class Master:
+class Closing:
+    __enter__ = lambda self: self  # noqa: E731
+    __exit__ = lambda self, *exc: self.close()  # noqa: E731
+
+
+class Master(Closing):
     def __init__(self, link):
         self.link, self.port, self.client, self.line = link, None, None, None
 
@@ -123,16 +128,13 @@ class Master:
 class RawMaster(Master):
     name = "raw"
 
-    def open(self, settings):
+    def send(self, parts, settings):
         if self.port is None or self.line != settings:
             self.close()
             wait_fresh(self.link)
             self.port = serial.Serial(self.link, baudrate=settings.baud, parity=settings.parity,
                                       stopbits=settings.stopbits, timeout=0)
             self.line = settings
-
-    def send(self, parts, settings):
-        self.open(settings)
         self.port.reset_input_buffer()
         for part in parts if isinstance(parts, list) else [parts]:
             if isinstance(part, bytes):
@@ -152,11 +154,10 @@ class RawMaster(Master):
                 return data
 
     def request(self, req, timeout):
-        if isinstance(req, Raw):
-            self.send(req.parts, req.line)
-            return self.receive(timeout) or SILENT
-        self.send(encode(req), req.line)
-        return decode(req, self.receive(timeout))
+        raw = isinstance(req, Raw)
+        self.send(req.parts if raw else encode(req), req.line)
+        data = self.receive(timeout)
+        return (data or SILENT) if raw else decode(req, data)
 
 
 class Mbpoll(Master):
@@ -241,7 +242,7 @@ class Pymodbus(Master):
 MASTERS = {m.name: m for m in (RawMaster, Mbpoll, Pymodbus)}
 
 
-class Sim:
+class Sim(Closing):
     """One brisca-sim process on a link of its own in a fresh temporary folder."""
 
     def __init__(self, *args, link=None, expect_ready=True):
@@ -285,19 +286,13 @@ class Sim:
         self.log.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
 
 # How long a master waits for an answer that should come, and for one that should not: a
 # pty carries an answer within milliseconds.
 ANSWER_TIMEOUT, SILENCE_TIMEOUT = 3.0, 0.1
 
 
-class Exchanges:
+class Exchanges(Closing):
     """The exchanges of one case through this run's master, with the raw line beside it. A
     step is (request, answer), or (a function of the Exchanges, None) for a check of its own."""
 
@@ -305,6 +300,10 @@ class Exchanges:
         self.test, self.sim = test, sim
         self.master = MASTERS[MASTER](sim.link)
         self.raw = self.master if MASTER == "raw" else RawMaster(sim.link)
+
+    def close(self):
+        self.master.close()
+        self.raw.close()
 
     def through(self, req):
         # The master if it can make the request, else the raw line; the other lets go.
@@ -352,19 +351,14 @@ def run_table(test, cases):
                 "BRISCA_SIM_CASE", name) not in name or MASTER != "raw" and all(
                     isinstance(req, (Raw, Ctl)) for req, _ in steps):
             continue
-        with Sim("--verbose", *args) as sim:
-            run = Exchanges(test, sim)
-            try:
-                for number, (req, expected) in enumerate(steps):
-                    with test.subTest(name, step=number):
-                        try:
-                            run.step(req, expected)
-                        except Exception:
-                            print(sim.stderr()[-600:], file=sys.stderr)  # what it heard last
-                            raise
-            finally:
-                run.master.close()
-                run.raw.close()
+        with Sim("--verbose", *args) as sim, Exchanges(test, sim) as run:
+            for number, (req, expected) in enumerate(steps):
+                with test.subTest(name, step=number):
+                    try:
+                        run.step(req, expected)
+                    except Exception:
+                        print(sim.stderr()[-600:], file=sys.stderr)  # what it heard last
+                        raise
 
 
 def main():

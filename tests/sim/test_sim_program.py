@@ -29,11 +29,8 @@ def until(predicate, seconds=5.0):
 
 
 def ask(sim, req):
-    m = RawMaster(sim.link)
-    try:
+    with RawMaster(sim.link) as m:
         return m.request(req, 2.0)
-    finally:
-        m.close()
 
 
 def load(path):
@@ -167,13 +164,12 @@ class Program(unittest.TestCase):
         runs = []
         for seed in (3, 3, 4):
             with Sim("--pattern", "scene", "--fps", 0, "--seed", seed) as sim:
-                pm, frames = Pymodbus(sim.link), []
-                for _ in range(4):
-                    frames.append([v for a in range(281, 1305, 125) for v in pm.request(
-                        Read("input", a, min(125, 1305 - a)), 2)])
-                    self.assertEqual(sim.command("frame"), "ok")
-                pm.close()
-                runs.append(frames)
+                with Pymodbus(sim.link) as pm:
+                    runs.append([])
+                    for _ in range(4):
+                        runs[-1].append([v for a in range(281, 1305, 125) for v in pm.request(
+                            Read("input", a, min(125, 1305 - a)), 2)])
+                        self.assertEqual(sim.command("frame"), "ok")
         self.assertEqual(runs[0], runs[1], "the seed makes the scene")
         self.assertNotEqual(runs[0], runs[2])
         for frame in runs[0]:
