@@ -41,6 +41,7 @@ def load(path):
 def save(path, content):
     with open(path, "w") as f:
         f.write(content if isinstance(content, str) else json.dumps(content))
+    return path
 
 
 class Program(unittest.TestCase):
@@ -80,36 +81,32 @@ class Program(unittest.TestCase):
         for args, end in (([], signal.SIGTERM), (["--fault", "hangup,fc=3,after=2"], None),
                           ([], "hangup")):
             with self.subTest(end=end), tempfile.TemporaryDirectory() as d:
-                save(os.path.join(d, "tty"), "stale")
-                with Sim(*args, link=os.path.join(d, "tty")) as sim:
-                    raw = RawMaster(sim.link)
-                    for req in (Read("holding", 0, 1), Read("holding", 0, 1), Read("coil", 0, 1)):
-                        self.assertIsInstance(raw.request(req, 2), list)
-                    if end == signal.SIGTERM:
-                        sim.proc.send_signal(end)
-                        self.assertIsNone(sim.next_line(), "nothing more on stdout")
-                    else:
-                        if end:
-                            self.assertEqual(sim.command(end), "ok")
-                        with self.assertRaises((OSError, termios.error)):
-                            raw.request(Read("holding", 0, 1), 0.5)
-                            os.read(raw.port.fileno(), 64)
-                        self.assertEqual(sim.next_line(), "hangup")
-                    raw.close()
+                with Sim(*args, link=save(os.path.join(d, "tty"), "stale")) as sim:
+                    with RawMaster(sim.link) as raw:
+                        for req in [Read("holding", 0, 1)] * 2 + [Read("coil", 0, 1)]:
+                            self.assertIsInstance(raw.request(req, 2), list)
+                        if end == signal.SIGTERM:
+                            sim.proc.send_signal(end)
+                            self.assertIsNone(sim.next_line(), "nothing more on stdout")
+                        else:
+                            if end:
+                                self.assertEqual(sim.command(end), "ok")
+                            with self.assertRaises((OSError, termios.error)):
+                                raw.request(Read("holding", 0, 1), 0.5)
+                                os.read(raw.port.fileno(), 64)
+                            self.assertEqual(sim.next_line(), "hangup")
                     self.assertEqual(sim.proc.wait(10), 0)
                     self.assertFalse(os.path.lexists(sim.link))
 
     BAD_RULES = ["bogus", "late", "silent:3", "exception:300", "silent,prob=2",
                  "silent,every=0", "silent,colour=1", "silent,fc=256", "silent,slave=256"]
-    BAD_MAPS = ["holding: 1", json.dumps({"holding": list(range(1, 16))}),
-                json.dumps({"input": [70000]}), json.dumps({"holding": [1, -1]}),
-                json.dumps({"coils": ["on"]}), json.dumps({"slave": 300})]
+    BAD_MAPS = ["holding: 1", {"holding": list(range(1, 16))}, {"input": [70000]},
+                {"holding": [1, -1]}, {"coils": ["on"]}, {"slave": 300}]
 
     def test_what_it_refuses(self):
         with tempfile.TemporaryDirectory() as d:
-            paths = [os.path.join(d, "bad%d.json" % n) for n in range(len(self.BAD_MAPS))]
-            for path, content in zip(paths, self.BAD_MAPS):
-                save(path, content)
+            paths = [save(os.path.join(d, "bad%d.json" % n), content)
+                     for n, content in enumerate(self.BAD_MAPS)]
             for args in [["--fault", r] for r in self.BAD_RULES] + [
                     ["--baud", 14401], ["--load", "/nonexistent.json"]] + [
                     ["--slave", 2, "--load", p] for p in paths]:
@@ -126,8 +123,7 @@ class Program(unittest.TestCase):
         with tempfile.TemporaryDirectory() as d:
             one, two = os.path.join(d, "s1.json"), os.path.join(d, "s2.json")
             with Sim("--pattern", "ramp", "--fps", 0, "--slave", 1, "--state", one, "--slave", 2,
-                     "--state", two) as sim:
-                raw = RawMaster(sim.link)
+                     "--state", two) as sim, RawMaster(sim.link) as raw:
                 self.assertEqual(raw.request(Write("holding", 10, [1000]), 2)[0], "exception")
                 self.assertFalse(os.path.exists(one), "written after a refused write")
                 for change, check in (
@@ -147,7 +143,6 @@ class Program(unittest.TestCase):
                 self.assertTrue(until(lambda: load(one)["holding"][0] == 1))
                 self.assertEqual(sim.command("slave 2 set holding 9 77"), "ok")
                 self.assertEqual(load(two)["holding"][9], 77)
-                raw.close()
             # A scene sensor that starts from the ramp's saved map shows it until its next
             # frame, on the line and address the map names.
             save(one, dict(saved, slave=8, holding=[8, 12] + saved["holding"][2:]))
