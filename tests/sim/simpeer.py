@@ -94,13 +94,17 @@ def termios_of(link):
         os.close(fd)
 
 
+def until(predicate, seconds=5.0):
+    end = time.monotonic() + seconds
+    while not predicate() and time.monotonic() < end:
+        time.sleep(0.005)
+    return predicate()
+
+
 def wait_fresh(link):
     # Until the sensor has put fresh settings back after the last session: a pty refuses
     # even or odd parity to a port the last one left configured.
-    for _ in range(1000):
-        if not termios_of(link)[2] & termios.CLOCAL:
-            return
-        time.sleep(0.005)
+    until(lambda: not termios_of(link)[2] & termios.CLOCAL)
 
 
 class Closing:
@@ -137,10 +141,7 @@ class RawMaster(Master):
             self.line = settings
         self.port.reset_input_buffer()
         for part in parts if isinstance(parts, list) else [parts]:
-            if isinstance(part, bytes):
-                self.port.write(part)
-            else:
-                time.sleep(part)
+            self.port.write(part) if isinstance(part, bytes) else time.sleep(part)
 
     def receive(self, timeout):
         # Up to `timeout` for the first byte, then until whole or 50 ms quiet. With select:
@@ -218,8 +219,7 @@ class Pymodbus(Master):
         if not c.socket:  # new, or closed by pymodbus after a failure
             wait_fresh(self.link)
         c.params.timeout = timeout  # the constructor keeps whole seconds only
-        if not c.connect():
-            raise AssertionError("pymodbus cannot open " + self.link)
+        assert c.connect(), "pymodbus cannot open " + self.link
         c.socket._timeout = timeout  # its setter would configure the port again
         one = len(getattr(req, "values", ())) == 1
         call = {("coil", Read): c.read_coils, ("discrete", Read): c.read_discrete_inputs,

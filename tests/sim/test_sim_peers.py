@@ -188,11 +188,9 @@ CASES = [
         (Read("holding", 0, 1, 9, N9600), SILENT), (Read("holding", 0, 14, 9), [9] + NEW[1:]),
         (Read("coil", 0, 11, 9), NEW_COILS)]),
     ("line settings must match", ["--slave", 7, "--baud", 9600, "--parity", "none"], [
-        (Read("holding", 0, 2, 7, N9600), [7, 12]),
-        (Read("holding", 0, 2, 7, line(19200, "N")), SILENT),
-        (Read("holding", 0, 2, 7, line(9600, "E")), SILENT),
-        (Read("holding", 0, 2, 7, line(9600, "O")), SILENT),
-        (Read("holding", 0, 2, 7, line(14400, "N")), SILENT),
+        (Read("holding", 0, 2, 7, N9600), [7, 12])] + [
+        (Read("holding", 0, 2, 7, line(*other)), SILENT)
+        for other in ((19200, "N"), (9600, "E"), (9600, "O"), (14400, "N"))] + [
         (Write("holding", 1, [14], 7, EVEN), SILENT), (Read("holding", 1, 1, 7, N9600), [12])]),
     ("even and odd are told apart", ["--parity", "odd"], [
         (Read("holding", 1, 1, 1, EVEN), SILENT), (Read("holding", 1, 1, 1, ODD), [21])]),

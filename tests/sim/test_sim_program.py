@@ -4,7 +4,7 @@ the scene it draws."""
 import json, os, select, signal, statistics, tempfile, termios, time, tty, unittest  # noqa
 
 from simpeer import (EVEN, OK, Pymodbus, RawMaster, Read, Sim, Write, line, main, pdu, rtu,
-                     termios_of as settings)
+                     termios_of as settings, until)
 
 READ = rtu(1, pdu(0x03, 0, 14))
 
@@ -19,13 +19,6 @@ def leave_poisoned(path):
     a[4] = a[5] = termios.B9600
     termios.tcsetattr(fd, termios.TCSANOW, a)
     os.close(fd)
-
-
-def until(predicate, seconds=5.0):
-    end = time.monotonic() + seconds
-    while not predicate() and time.monotonic() < end:
-        time.sleep(0.02)
-    return predicate()
 
 
 def ask(sim, req):
