@@ -178,8 +178,7 @@ class Mbpoll(Master):
     def coarse(self, expected):
         if expected[0] == "exception" and expected not in [e for _, e in self.ERRORS]:
             return FAILED
-        # It waits for the rest of a cut answer, and gives up at the first stray byte.
-        if expected[0] == "bad":
+        if expected[0] == "bad":  # it waits for the rest of a cut answer, gives up at a stray byte
             return {Bad("short"): SILENT, Bad("stray"): FAILED}.get(expected, expected)
         return expected
 
@@ -365,9 +364,8 @@ def main():
     argv = list(sys.argv)
     for option in ("--sim", "--master"):
         if option in argv:
-            i = argv.index(option)
-            globals()[option[2:].upper()] = argv.pop(i + 1)
-            argv.pop(i)
+            globals()[option[2:].upper()] = argv.pop(argv.index(option) + 1)
+            argv.remove(option)
     if not SIM or not os.access(SIM, os.X_OK) or MASTER not in MASTERS or not shutil.which(
             "mbpoll"):
         sys.exit("usage: %s --sim PATH-TO-brisca-sim [--master raw|mbpoll|pymodbus] "

@@ -71,8 +71,7 @@ def check_derived(run, check=True):
         return
     ir, hr, coils = r["input"], r["holding"], r["coil"]
     source = [mean(p) for p in zip(*frames[-4:])] if coils[10] else frames[-1]
-    hot, cold = hr[13] & 1, hr[13] & 2
-    lo, hi = (6, 26) if coils[9] else (0, 32)
+    hot, cold, (lo, hi) = hr[13] & 1, hr[13] & 2, (6, 26) if coils[9] else (0, 32)
     field = block(source, lo, lo, hi - lo)
     t.assertEqual([ir[0], ir[2], ir[4]], [min(field), max(field), mean(field)], "application 1")
     for value, at in ((ir[0], ir[1]), (ir[2], ir[3])):
@@ -120,24 +119,20 @@ RULES = [("silent,fc=3,count=2", [HR0] * 4, "ssaa"),
          ("silent,fc=0x04,count=1", [IR281, IR0], "sa"),
          ("silent,addr=10", [HR0, HR10, W10, C10, W9, HR1], "asssaa"),
          ("silent,fc=3,addr=0", [HR0, HR1, IR0, HR0], "saas")]
-
-
 RULE_STEPS = [step for rule, requests, pattern in RULES for step in [
     (Ctl("fault " + rule), "ok")] + [(req, answer if hit == "a" else SILENT) for (
         req, answer), hit in zip(requests, pattern)] + [(Ctl("clear"), "ok")] + requests[:2]]
-
-
-def damaged(kind, then):
-    return [(Ctl("fault %s,fc=3,count=1" % kind), "ok"), (Read("holding", 0, 2), then),
-            (Read("holding", 0, 2), [1, 22])]
-
-
 # A write whose answer a fault spoils, and whether it was carried out (emissivity was 95)
 FAULTED_WRITES = [step for n, (kind, answer, done) in enumerate([
     ("silent", SILENT, 0), ("exception:4", Exc(4), 0), ("badcrc", Bad("crc"), 1),
     ("truncate", Bad("short"), 1), ("stray", Bad("stray"), 1), ("wrongslave", Bad("slave"), 1),
     ("late:10", OK, 1)]) for step in [(Ctl("fault %s,fc=6,count=1" % kind), "ok"), (
         Write("holding", 9, [40 + n]), answer), (Read("holding", 9, 1), [40 + n if done else 95])]]
+
+
+def damaged(kind, then):
+    return [(Ctl("fault %s,fc=3,count=1" % kind), "ok"), (Read("holding", 0, 2), then),
+            (Read("holding", 0, 2), [1, 22])]
 
 
 CASES = [

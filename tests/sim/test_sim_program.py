@@ -6,8 +6,6 @@ import json, os, select, signal, statistics, tempfile, termios, time, tty, unitt
 from simpeer import (EVEN, OK, Pymodbus, RawMaster, Read, Sim, Write, line, main, pdu, rtu,
                      termios_of as settings, until)
 
-READ = rtu(1, pdu(0x03, 0, 14))
-
 
 def leave_poisoned(path):
     # Set up as a serial port library does, and nothing put back, as by a crashed client.
@@ -57,7 +55,7 @@ class Program(unittest.TestCase):
                 a[4] = a[5] = termios.B19200
                 termios.tcsetattr(fd, termios.TCSANOW, a)
                 own = termios.tcgetattr(fd)
-                os.write(fd, READ)
+                os.write(fd, rtu(1, pdu(3, 0, 14)))
             finally:
                 sim.proc.send_signal(signal.SIGCONT)
             try:
@@ -124,8 +122,7 @@ class Program(unittest.TestCase):
                         (Write("holding", 2, [4000, 2600]),
                          lambda s: s["holding"][2:4] == [4000, 2600]),
                         (Write("holding", 0, [5]), lambda s: s["slave"] == 5)):
-                    if os.path.exists(one):
-                        os.remove(one)
+                    os.remove(one) if os.path.exists(one) else None
                     self.assertEqual(raw.request(change, 2), OK)
                     self.assertTrue(check(load(one)), change)
                 saved = load(one)
@@ -151,13 +148,13 @@ class Program(unittest.TestCase):
     def test_the_scene(self):
         runs = []
         for seed in (3, 3, 4):
-            with Sim("--pattern", "scene", "--fps", 0, "--seed", seed) as sim:
-                with Pymodbus(sim.link) as pm:
-                    runs.append([])
-                    for _ in range(4):
-                        runs[-1].append([v for a in range(281, 1305, 125) for v in pm.request(
-                            Read("input", a, min(125, 1305 - a)), 2)])
-                        self.assertEqual(sim.command("frame"), "ok")
+            with Sim("--pattern", "scene", "--fps", 0, "--seed", seed) as sim, \
+                    Pymodbus(sim.link) as pm:
+                runs.append([])
+                for _ in range(4):
+                    runs[-1].append([v for a in range(281, 1305, 125) for v in pm.request(
+                        Read("input", a, min(125, 1305 - a)), 2)])
+                    self.assertEqual(sim.command("frame"), "ok")
         self.assertEqual(runs[0], runs[1], "the seed makes the scene")
         self.assertNotEqual(runs[0], runs[2])
         for frame in runs[0]:
