@@ -1,31 +1,15 @@
-"""Drives brisca-sim with masters not written here: mbpoll (libmodbus), Debian's pymodbus and
-a raw pyserial line. A table's cases are (name, brisca-sim arguments, [(request, answer)],
-optionally the masters it is for); run_table() runs them through --master, and what that
-master cannot ask (raw bytes, rates it does not know, broadcasts) through the raw line."""
+"""Drives brisca-sim through mbpoll, pymodbus and a raw pyserial line. A case is (name,
+brisca-sim arguments, [(request, answer)], optionally the masters it is for); what --master
+cannot ask (raw bytes, rates it does not know, broadcasts) goes through the raw line."""
 
-import collections
-import os
-import queue
-import re
-import select
-import shutil
-import struct
-import subprocess
-import sys
-import tempfile
-import termios
-import threading
-import time
-import types
-import unittest
+import collections, os, queue, re, select, shutil, struct, subprocess, sys  # noqa: E401
+import tempfile, termios, threading, time, types, unittest  # noqa: E401
 
-# Debian's pymodbus imports its asyncio serial transport even for the synchronous client,
-# and that package is only recommended.
+# Debian's pymodbus imports its asyncio serial transport (only recommended) even when sync.
 try:
     import serial_asyncio  # noqa: F401
 except ImportError:
-    sys.modules["serial_asyncio"] = types.ModuleType("serial_asyncio")
-    sys.modules["serial_asyncio"].create_serial_connection = None  # never used here
+    sys.modules["serial_asyncio"] = types.SimpleNamespace(create_serial_connection=None)
 
 import serial  # noqa: E402
 from pymodbus.client import ModbusSerialClient  # noqa: E402
@@ -63,21 +47,19 @@ def crc_ok(frame):
 
 
 def pdu(function, *words):
-    return bytes([function]) + b"".join(struct.pack(">H", w) for w in words)
+    return bytes([function]) + struct.pack(">%dH" % len(words), *words)
 
 
 def encode(req):
     if isinstance(req, Read):
         return rtu(req.slave, pdu("_cdhi".index(req.table[0]), req.start, req.count))
-    v = req.values
-    if req.table == "coil":
-        if len(v) == 1:
-            return rtu(req.slave, pdu(5, req.start, 0xFF00 if v[0] else 0))
-        bits = bytes(sum(b << i for i, b in enumerate(v[k:k + 8])) for k in range(0, len(v), 8))
-        return rtu(req.slave, pdu(15, req.start, len(v)) + bytes([len(bits)]) + bits)
+    v, coil = req.values, req.table == "coil"
     if len(v) == 1:
-        return rtu(req.slave, pdu(6, req.start, v[0]))
-    return rtu(req.slave, pdu(16, req.start, len(v)) + bytes([2 * len(v)]) + pdu(0, *v)[1:])
+        return rtu(req.slave, pdu(5, req.start, 0xFF00 if v[0] else 0) if coil else
+                   pdu(6, req.start, v[0]))
+    data = bytes(sum(b << i for i, b in enumerate(v[k:k + 8])) for k in range(0, len(v), 8)) \
+        if coil else pdu(0, *v)[1:]
+    return rtu(req.slave, pdu(15 if coil else 16, req.start, len(v)) + bytes([len(data)]) + data)
 
 
 def answer_length(data):  # None while it cannot tell
@@ -104,19 +86,36 @@ def decode(req, data):
     return list(struct.unpack(">%dH" % req.count, data[3:-2]))
 
 
+def termios_of(link):
+    fd = os.open(link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        return termios.tcgetattr(fd)
+    finally:
+        os.close(fd)
+
+
+def until(predicate, seconds=5.0):
+    end = time.monotonic() + seconds
+    while not predicate() and time.monotonic() < end:
+        time.sleep(0.005)
+    return predicate()
+
+
 def wait_fresh(link):
     # Until the sensor has put fresh settings back after the last session: a pty refuses
     # even or odd parity to a port the last one left configured.
-    for _ in range(1000):
-        fd = os.open(link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-        clocal = termios.tcgetattr(fd)[2] & termios.CLOCAL
-        os.close(fd)
-        if not clocal:
-            return
-        time.sleep(0.005)
+    until(lambda: not termios_of(link)[2] & termios.CLOCAL)
 
 
-class Master:
+class Closing:
+    __enter__ = lambda self: self  # noqa: E731
+    __exit__ = lambda self, *exc: self.close()  # noqa: E731
+
+
+class Master(Closing):
+    def __init__(self, link):
+        self.link, self.port, self.client, self.line = link, None, None, None
+
     def can(self, req):
         return True
 
@@ -124,31 +123,25 @@ class Master:
         return expected
 
     def close(self):
-        pass
+        for held in (self.port, self.client):
+            if held:
+                held.close()
+        self.port = self.client = None
 
 
 class RawMaster(Master):
     name = "raw"
 
-    def __init__(self, link):
-        self.link, self.port, self.line = link, None, None
-
-    def open(self, settings):
+    def send(self, parts, settings):
         if self.port is None or self.line != settings:
             self.close()
             wait_fresh(self.link)
             self.port = serial.Serial(self.link, baudrate=settings.baud, parity=settings.parity,
                                       stopbits=settings.stopbits, timeout=0)
             self.line = settings
-
-    def send(self, parts, settings):
-        self.open(settings)
         self.port.reset_input_buffer()
         for part in parts if isinstance(parts, list) else [parts]:
-            if isinstance(part, bytes):
-                self.port.write(part)
-            else:
-                time.sleep(part)
+            self.port.write(part) if isinstance(part, bytes) else time.sleep(part)
 
     def receive(self, timeout):
         # Up to `timeout` for the first byte, then until whole or 50 ms quiet. With select:
@@ -162,16 +155,10 @@ class RawMaster(Master):
                 return data
 
     def request(self, req, timeout):
-        if isinstance(req, Raw):
-            self.send(req.parts, req.line)
-            return self.receive(timeout) or SILENT
-        self.send(encode(req), req.line)
-        return decode(req, self.receive(timeout))
-
-    def close(self):
-        if self.port:
-            self.port.close()
-        self.port = None
+        raw = isinstance(req, Raw)
+        self.send(req.parts if raw else encode(req), req.line)
+        data = self.receive(timeout)
+        return (data or SILENT) if raw else decode(req, data)
 
 
 class Mbpoll(Master):
@@ -184,9 +171,6 @@ class Mbpoll(Master):
               ("Invalid CRC", Bad("crc")), ("Response not from requested slave", Bad("slave"))]
     RATES = (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200)  # those with a B constant
 
-    def __init__(self, link):
-        self.link = link
-
     def can(self, req):
         return (req.slave >= 1 and req.line.baud in self.RATES and
                 (isinstance(req, Write) or req.count <= 125))
@@ -194,8 +178,7 @@ class Mbpoll(Master):
     def coarse(self, expected):
         if expected[0] == "exception" and expected not in [e for _, e in self.ERRORS]:
             return FAILED
-        # It waits for the rest of a cut answer, and gives up at the first stray byte.
-        if expected[0] == "bad":
+        if expected[0] == "bad":  # it waits for the rest of a cut answer, gives up at a stray byte
             return {Bad("short"): SILENT, Bad("stray"): FAILED}.get(expected, expected)
         return expected
 
@@ -218,9 +201,6 @@ class Mbpoll(Master):
 class Pymodbus(Master):
     name = "pymodbus"
 
-    def __init__(self, link):
-        self.link, self.client, self.line = link, None, None
-
     def coarse(self, expected):
         # It does not say what is wrong with a damaged answer, and once a slave has failed to
         # answer it no longer tells silence from one either.
@@ -238,8 +218,7 @@ class Pymodbus(Master):
         if not c.socket:  # new, or closed by pymodbus after a failure
             wait_fresh(self.link)
         c.params.timeout = timeout  # the constructor keeps whole seconds only
-        if not c.connect():
-            raise AssertionError("pymodbus cannot open " + self.link)
+        assert c.connect(), "pymodbus cannot open " + self.link
         c.socket._timeout = timeout  # its setter would configure the port again
         one = len(getattr(req, "values", ())) == 1
         call = {("coil", Read): c.read_coils, ("discrete", Read): c.read_discrete_inputs,
@@ -258,16 +237,11 @@ class Pymodbus(Master):
             return [int(b) for b in reply.bits[:req.count]]
         return list(reply.registers)
 
-    def close(self):
-        if self.client:
-            self.client.close()
-        self.client = None
-
 
 MASTERS = {m.name: m for m in (RawMaster, Mbpoll, Pymodbus)}
 
 
-class Sim:
+class Sim(Closing):
     """One brisca-sim process on a link of its own in a fresh temporary folder."""
 
     def __init__(self, *args, link=None, expect_ready=True):
@@ -311,19 +285,13 @@ class Sim:
         self.log.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
 
 # How long a master waits for an answer that should come, and for one that should not: a
 # pty carries an answer within milliseconds.
 ANSWER_TIMEOUT, SILENCE_TIMEOUT = 3.0, 0.1
 
 
-class Exchanges:
+class Exchanges(Closing):
     """The exchanges of one case through this run's master, with the raw line beside it. A
     step is (request, answer), or (a function of the Exchanges, None) for a check of its own."""
 
@@ -331,6 +299,10 @@ class Exchanges:
         self.test, self.sim = test, sim
         self.master = MASTERS[MASTER](sim.link)
         self.raw = self.master if MASTER == "raw" else RawMaster(sim.link)
+
+    def close(self):
+        self.master.close()
+        self.raw.close()
 
     def through(self, req):
         # The master if it can make the request, else the raw line; the other lets go.
@@ -378,30 +350,24 @@ def run_table(test, cases):
                 "BRISCA_SIM_CASE", name) not in name or MASTER != "raw" and all(
                     isinstance(req, (Raw, Ctl)) for req, _ in steps):
             continue
-        with Sim("--verbose", *args) as sim:
-            run = Exchanges(test, sim)
-            try:
-                for number, (req, expected) in enumerate(steps):
-                    with test.subTest(name, step=number):
-                        try:
-                            run.step(req, expected)
-                        except Exception:
-                            print(sim.stderr()[-600:], file=sys.stderr)  # what it heard last
-                            raise
-            finally:
-                run.master.close()
-                run.raw.close()
+        with Sim("--verbose", *args) as sim, Exchanges(test, sim) as run:
+            for number, (req, expected) in enumerate(steps):
+                with test.subTest(name, step=number):
+                    try:
+                        run.step(req, expected)
+                    except Exception:
+                        print(sim.stderr()[-600:], file=sys.stderr)  # what it heard last
+                        raise
 
 
 def main():
     argv = list(sys.argv)
     for option in ("--sim", "--master"):
         if option in argv:
-            i = argv.index(option)
-            globals()[option[2:].upper()] = argv[i + 1]
-            del argv[i:i + 2]
-    if not SIM or not os.access(SIM, os.X_OK) or MASTER not in MASTERS:
-        sys.exit("usage: %s --sim PATH-TO-brisca-sim [--master raw|mbpoll|pymodbus]" % argv[0])
-    if shutil.which("mbpoll") is None:
-        sys.exit("mbpoll is not installed")
+            globals()[option[2:].upper()] = argv.pop(argv.index(option) + 1)
+            argv.remove(option)
+    if not SIM or not os.access(SIM, os.X_OK) or MASTER not in MASTERS or not shutil.which(
+            "mbpoll"):
+        sys.exit("usage: %s --sim PATH-TO-brisca-sim [--master raw|mbpoll|pymodbus] "
+                 "(needs mbpoll)" % argv[0])
     unittest.main(argv=argv, verbosity=2)  # ctest shows the report of a failing test

@@ -31,17 +31,15 @@ CODE_LINES = {22: EVEN, 0: line(1200, "N"), 49: line(256000, "O")}
 
 
 def range_steps():
-    steps, value, slave, on = [], list(NEW), 1, EVEN
-    for address, refused, accepted in RANGES:
-        for v in refused:
-            steps += [(Write("holding", address, [v], slave, on), Exc(3)),
-                      (Read("holding", address, 1, slave, on), [value[address]])]
+    steps, slave, on = [], 1, EVEN
+    for a, refused, accepted in RANGES:
+        steps += [s for v in refused for s in ((Write("holding", a, [v], slave, on), Exc(3)),
+                                               (Read("holding", a, 1, slave, on), [NEW[a]]))]
         for v in accepted:
             # The echo comes from the old address and at the old settings; then it moves.
-            steps.append((Write("holding", address, [v], slave, on), OK))
-            slave, on = (v, on) if address == 0 else (slave, CODE_LINES.get(v, on))
-            value[address] = v
-            steps.append((Read("holding", address, 1, slave, on), [v]))
+            steps.append((Write("holding", a, [v], slave, on), OK))
+            slave, on = (v, on) if a == 0 else (slave, CODE_LINES.get(v, on))
+            steps.append((Read("holding", a, 1, slave, on), [v]))
     return steps
 
 
@@ -57,6 +55,10 @@ def mean(values):
     return (sum(values) + len(values) // 2) // len(values)
 
 
+def block(frame, x0, y0, side):  # a frame is column by column
+    return [frame[32 * x + y] for x in range(x0, x0 + side) for y in range(y0, y0 + side)]
+
+
 def check_derived(run, check=True):
     """Reads everything and checks every derived register against the frames read so far."""
     t, r = run.test, {}
@@ -69,23 +71,17 @@ def check_derived(run, check=True):
         return
     ir, hr, coils = r["input"], r["holding"], r["coil"]
     source = [mean(p) for p in zip(*frames[-4:])] if coils[10] else frames[-1]
-    hot, cold = hr[13] & 1, hr[13] & 2
-    lo, hi = (6, 26) if coils[9] else (0, 32)
-    field = [source[32 * x + y] for x in range(lo, hi) for y in range(lo, hi)]
+    hot, cold, (lo, hi) = hr[13] & 1, hr[13] & 2, (6, 26) if coils[9] else (0, 32)
+    field = block(source, lo, lo, hi - lo)
     t.assertEqual([ir[0], ir[2], ir[4]], [min(field), max(field), mean(field)], "application 1")
     for value, at in ((ir[0], ir[1]), (ir[2], ir[3])):
         x, y = at & 0xFF, at >> 8
         t.assertTrue(lo <= x < hi and lo <= y < hi and source[32 * x + y] == value, hex(at))
     c, window = 16 - hr[10] // 2, min(hr[11], len(frames))
-    square = [f[32 * x + y] for f in frames[-window:] for x in range(c, c + hr[10])
-              for y in range(c, c + hr[10])]
-    app2 = mean(square)
+    app2 = mean([v for f in frames[-window:] for v in block(f, c, c, hr[10])])
     t.assertEqual(ir[24], app2, "centred average")
-    side = 1 << hr[12]
-    per = 32 // side
-    temps = [mean([source[32 * x + y] for x in range(n // per * side, n // per * side + side)
-                   for y in range(n % per * side, n % per * side + side)])
-             for n in range(per * per)]
+    side, per = 1 << hr[12], 32 >> hr[12]
+    temps = [mean(block(source, n // per * side, n % per * side, side)) for n in range(per * per)]
     t.assertEqual(ir[25:281], temps + [0] * (256 - len(temps)), "regions, column by column")
     deltas = {n + 1: max(tp - hr[6] if hot and tp > hr[6] else -1,
                          hr[7] - tp if cold and tp < hr[7] else -1)
@@ -123,37 +119,20 @@ RULES = [("silent,fc=3,count=2", [HR0] * 4, "ssaa"),
          ("silent,fc=0x04,count=1", [IR281, IR0], "sa"),
          ("silent,addr=10", [HR0, HR10, W10, C10, W9, HR1], "asssaa"),
          ("silent,fc=3,addr=0", [HR0, HR1, IR0, HR0], "saas")]
-
-
-def rule_steps():
-    steps = []
-    for rule, requests, pattern in RULES:
-        steps.append((Ctl("fault " + rule), "ok"))
-        steps += [(req, answer if hit == "a" else SILENT)
-                  for (req, answer), hit in zip(requests, pattern)]
-        steps += [(Ctl("clear"), "ok")] + requests[:2]
-    return steps
+RULE_STEPS = [step for rule, requests, pattern in RULES for step in [
+    (Ctl("fault " + rule), "ok")] + [(req, answer if hit == "a" else SILENT) for (
+        req, answer), hit in zip(requests, pattern)] + [(Ctl("clear"), "ok")] + requests[:2]]
+# A write whose answer a fault spoils, and whether it was carried out (emissivity was 95)
+FAULTED_WRITES = [step for n, (kind, answer, done) in enumerate([
+    ("silent", SILENT, 0), ("exception:4", Exc(4), 0), ("badcrc", Bad("crc"), 1),
+    ("truncate", Bad("short"), 1), ("stray", Bad("stray"), 1), ("wrongslave", Bad("slave"), 1),
+    ("late:10", OK, 1)]) for step in [(Ctl("fault %s,fc=6,count=1" % kind), "ok"), (
+        Write("holding", 9, [40 + n]), answer), (Read("holding", 9, 1), [40 + n if done else 95])]]
 
 
 def damaged(kind, then):
     return [(Ctl("fault %s,fc=3,count=1" % kind), "ok"), (Read("holding", 0, 2), then),
             (Read("holding", 0, 2), [1, 22])]
-
-
-# Whether a write whose answer a fault spoils was carried out
-FAULTED_WRITES = [("silent", SILENT, False), ("exception:4", Exc(4), False),
-                  ("badcrc", Bad("crc"), True), ("truncate", Bad("short"), True),
-                  ("stray", Bad("stray"), True), ("wrongslave", Bad("slave"), True),
-                  ("late:10", OK, True)]
-
-
-def faulted_write_steps():
-    steps, value = [], 95
-    for n, (kind, answer, done) in enumerate(FAULTED_WRITES):
-        value = 40 + n if done else value
-        steps += [(Ctl("fault %s,fc=6,count=1" % kind), "ok"),
-                  (Write("holding", 9, [40 + n]), answer), (Read("holding", 9, 1), [value])]
-    return steps
 
 
 CASES = [
@@ -204,11 +183,9 @@ CASES = [
         (Read("holding", 0, 1, 9, N9600), SILENT), (Read("holding", 0, 14, 9), [9] + NEW[1:]),
         (Read("coil", 0, 11, 9), NEW_COILS)]),
     ("line settings must match", ["--slave", 7, "--baud", 9600, "--parity", "none"], [
-        (Read("holding", 0, 2, 7, N9600), [7, 12]),
-        (Read("holding", 0, 2, 7, line(19200, "N")), SILENT),
-        (Read("holding", 0, 2, 7, line(9600, "E")), SILENT),
-        (Read("holding", 0, 2, 7, line(9600, "O")), SILENT),
-        (Read("holding", 0, 2, 7, line(14400, "N")), SILENT),
+        (Read("holding", 0, 2, 7, N9600), [7, 12])] + [
+        (Read("holding", 0, 2, 7, line(*other)), SILENT)
+        for other in ((19200, "N"), (9600, "E"), (9600, "O"), (14400, "N"))] + [
         (Write("holding", 1, [14], 7, EVEN), SILENT), (Read("holding", 1, 1, 7, N9600), [12])]),
     ("even and odd are told apart", ["--parity", "odd"], [
         (Read("holding", 1, 1, 1, EVEN), SILENT), (Read("holding", 1, 1, 1, ODD), [21])]),
@@ -281,9 +258,9 @@ CASES = [
      damaged("truncate", Bad("short")) + damaged("wrongslave", Bad("slave")) +
      damaged("stray", Bad("stray")) + damaged("exception:4", Exc(4)) +
      [step for code in (1, 0xFF, 0) for step in
-      damaged("exception:%d" % code, Exc(code))[:2]] + faulted_write_steps() +
+      damaged("exception:%d" % code, Exc(code))[:2]] + FAULTED_WRITES +
      [(Ctl("fault late:600,fc=3,count=1"), "ok"), (Read("holding", 0, 2), Late([1, 22]))]),
-    ("which requests a rule hits", RAMP, rule_steps(), RULES_ONLY),
+    ("which requests a rule hits", RAMP, RULE_STEPS, RULES_ONLY),
 ]
 
 

@@ -1,32 +1,14 @@
 """The simulator as a program: sessions on its line, stopping, what it refuses, its files and
 the scene it draws."""
 
-import json
-import os
-import select
-import signal
-import statistics
-import tempfile
-import termios
-import time
-import tty
-import unittest
+import json, os, select, signal, statistics, tempfile, termios, time, tty, unittest  # noqa
 
-from simpeer import EVEN, OK, Pymodbus, RawMaster, Read, Sim, Write, line, main, pdu, rtu
-
-READ = rtu(1, pdu(0x03, 0, 14))
-
-
-def settings(path):
-    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-    attrs = termios.tcgetattr(fd)
-    os.close(fd)
-    return attrs
+from simpeer import (EVEN, OK, Pymodbus, RawMaster, Read, Sim, Write, line, main, pdu, rtu,
+                     termios_of as settings, until)
 
 
 def leave_poisoned(path):
-    """Configures the line as a serial port library does and ends without putting anything
-    back, as a crashed client would."""
+    # Set up as a serial port library does, and nothing put back, as by a crashed client.
     fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
     a = termios.tcgetattr(fd)
     a[0], a[1] = a[0] | termios.ICRNL | termios.IXON, a[1] | termios.OPOST | termios.ONLCR
@@ -37,24 +19,20 @@ def leave_poisoned(path):
     os.close(fd)
 
 
-def until(predicate, seconds=5.0):
-    end = time.monotonic() + seconds
-    while not predicate() and time.monotonic() < end:
-        time.sleep(0.02)
-    return predicate()
-
-
-def ask(sim, req, master=RawMaster):
-    m = master(sim.link)
-    try:
+def ask(sim, req):
+    with RawMaster(sim.link) as m:
         return m.request(req, 2.0)
-    finally:
-        m.close()
 
 
 def load(path):
     with open(path) as f:
         return json.load(f)
+
+
+def save(path, content):
+    with open(path, "w") as f:
+        f.write(content if isinstance(content, str) else json.dumps(content))
+    return path
 
 
 class Program(unittest.TestCase):
@@ -77,7 +55,7 @@ class Program(unittest.TestCase):
                 a[4] = a[5] = termios.B19200
                 termios.tcsetattr(fd, termios.TCSANOW, a)
                 own = termios.tcgetattr(fd)
-                os.write(fd, READ)
+                os.write(fd, rtu(1, pdu(3, 0, 14)))
             finally:
                 sim.proc.send_signal(signal.SIGCONT)
             try:
@@ -94,38 +72,32 @@ class Program(unittest.TestCase):
         for args, end in (([], signal.SIGTERM), (["--fault", "hangup,fc=3,after=2"], None),
                           ([], "hangup")):
             with self.subTest(end=end), tempfile.TemporaryDirectory() as d:
-                with open(os.path.join(d, "tty"), "w") as f:
-                    f.write("stale")
-                with Sim(*args, link=os.path.join(d, "tty")) as sim:
-                    raw = RawMaster(sim.link)
-                    for req in (Read("holding", 0, 1), Read("holding", 0, 1), Read("coil", 0, 1)):
-                        self.assertIsInstance(raw.request(req, 2), list)
-                    if end == signal.SIGTERM:
-                        sim.proc.send_signal(end)
-                        self.assertIsNone(sim.next_line(), "nothing more on stdout")
-                    else:
-                        if end:
-                            self.assertEqual(sim.command(end), "ok")
-                        with self.assertRaises((OSError, termios.error)):
-                            raw.request(Read("holding", 0, 1), 0.5)
-                            os.read(raw.port.fileno(), 64)
-                        self.assertEqual(sim.next_line(), "hangup")
-                    raw.close()
+                with Sim(*args, link=save(os.path.join(d, "tty"), "stale")) as sim:
+                    with RawMaster(sim.link) as raw:
+                        for req in [Read("holding", 0, 1)] * 2 + [Read("coil", 0, 1)]:
+                            self.assertIsInstance(raw.request(req, 2), list)
+                        if end == signal.SIGTERM:
+                            sim.proc.send_signal(end)
+                            self.assertIsNone(sim.next_line(), "nothing more on stdout")
+                        else:
+                            if end:
+                                self.assertEqual(sim.command(end), "ok")
+                            with self.assertRaises((OSError, termios.error)):
+                                raw.request(Read("holding", 0, 1), 0.5)
+                                os.read(raw.port.fileno(), 64)
+                            self.assertEqual(sim.next_line(), "hangup")
                     self.assertEqual(sim.proc.wait(10), 0)
                     self.assertFalse(os.path.lexists(sim.link))
 
     BAD_RULES = ["bogus", "late", "silent:3", "exception:300", "silent,prob=2",
                  "silent,every=0", "silent,colour=1", "silent,fc=256", "silent,slave=256"]
-    BAD_MAPS = ["holding: 1", json.dumps({"holding": list(range(1, 16))}),
-                json.dumps({"input": [70000]}), json.dumps({"holding": [1, -1]}),
-                json.dumps({"coils": ["on"]}), json.dumps({"slave": 300})]
+    BAD_MAPS = ["holding: 1", {"holding": list(range(1, 16))}, {"input": [70000]},
+                {"holding": [1, -1]}, {"coils": ["on"]}, {"slave": 300}]
 
     def test_what_it_refuses(self):
         with tempfile.TemporaryDirectory() as d:
-            paths = [os.path.join(d, "bad%d.json" % n) for n in range(len(self.BAD_MAPS))]
-            for path, content in zip(paths, self.BAD_MAPS):
-                with open(path, "w") as f:
-                    f.write(content)
+            paths = [save(os.path.join(d, "bad%d.json" % n), content)
+                     for n, content in enumerate(self.BAD_MAPS)]
             for args in [["--fault", r] for r in self.BAD_RULES] + [
                     ["--baud", 14401], ["--load", "/nonexistent.json"]] + [
                     ["--slave", 2, "--load", p] for p in paths]:
@@ -142,8 +114,7 @@ class Program(unittest.TestCase):
         with tempfile.TemporaryDirectory() as d:
             one, two = os.path.join(d, "s1.json"), os.path.join(d, "s2.json")
             with Sim("--pattern", "ramp", "--fps", 0, "--slave", 1, "--state", one, "--slave", 2,
-                     "--state", two) as sim:
-                raw = RawMaster(sim.link)
+                     "--state", two) as sim, RawMaster(sim.link) as raw:
                 self.assertEqual(raw.request(Write("holding", 10, [1000]), 2)[0], "exception")
                 self.assertFalse(os.path.exists(one), "written after a refused write")
                 for change, check in (
@@ -151,8 +122,7 @@ class Program(unittest.TestCase):
                         (Write("holding", 2, [4000, 2600]),
                          lambda s: s["holding"][2:4] == [4000, 2600]),
                         (Write("holding", 0, [5]), lambda s: s["slave"] == 5)):
-                    if os.path.exists(one):
-                        os.remove(one)
+                    os.remove(one) if os.path.exists(one) else None
                     self.assertEqual(raw.request(change, 2), OK)
                     self.assertTrue(check(load(one)), change)
                 saved = load(one)
@@ -163,14 +133,11 @@ class Program(unittest.TestCase):
                 self.assertTrue(until(lambda: load(one)["holding"][0] == 1))
                 self.assertEqual(sim.command("slave 2 set holding 9 77"), "ok")
                 self.assertEqual(load(two)["holding"][9], 77)
-                raw.close()
             # A scene sensor that starts from the ramp's saved map shows it until its next
             # frame, on the line and address the map names.
-            on = line(9600, "N")
-            with open(one, "w") as f:
-                json.dump(dict(saved, slave=8, holding=[8, 12] + saved["holding"][2:]), f)
-            reads = [Read(t, a, n, 8, on) for t, a, n in (("holding", 0, 14), ("coil", 0, 11),
-                                                          ("input", 281, 125))]
+            save(one, dict(saved, slave=8, holding=[8, 12] + saved["holding"][2:]))
+            reads = [Read(t, a, n, 8, line(9600, "N")) for t, a, n in (
+                ("holding", 0, 14), ("coil", 0, 11), ("input", 281, 125))]
             with Sim("--load", one, "--pattern", "scene", "--fps", 0) as sim:
                 self.assertEqual([ask(sim, r) for r in reads],
                                  [[8, 12] + saved["holding"][2:], saved["coils"][:11],
@@ -181,14 +148,13 @@ class Program(unittest.TestCase):
     def test_the_scene(self):
         runs = []
         for seed in (3, 3, 4):
-            with Sim("--pattern", "scene", "--fps", 0, "--seed", seed) as sim:
-                pm, frames = Pymodbus(sim.link), []
+            with Sim("--pattern", "scene", "--fps", 0, "--seed", seed) as sim, \
+                    Pymodbus(sim.link) as pm:
+                runs.append([])
                 for _ in range(4):
-                    frames.append([v for a in range(281, 1305, 125) for v in pm.request(
+                    runs[-1].append([v for a in range(281, 1305, 125) for v in pm.request(
                         Read("input", a, min(125, 1305 - a)), 2)])
                     self.assertEqual(sim.command("frame"), "ok")
-                pm.close()
-                runs.append(frames)
         self.assertEqual(runs[0], runs[1], "the seed makes the scene")
         self.assertNotEqual(runs[0], runs[2])
         for frame in runs[0]:
