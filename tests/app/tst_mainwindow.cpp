@@ -49,10 +49,8 @@ void collectWarnings(QtMsgType type, const QMessageLogContext &context, const QS
     s_previousHandler(type, context, msg);
 }
 
-// The window area of a 1366 x 768 screen, less a 32-pixel panel and a 32-pixel title bar,
-// and that of a full HD screen.
+// The window area of a 1366 x 768 screen, less a 32-pixel panel and a 32-pixel title bar.
 const QSize Laptop(1366, 704);
-const QSize Large(1920, 1016);
 
 const QStringList Navigation = {"pushButton_Connection", "pushButton_Settings",
                                 "pushButton_Application1", "pushButton_Application2",
