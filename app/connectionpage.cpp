@@ -18,7 +18,7 @@
 namespace {
 
 // As every other message of the window.
-constexpr int StatusTimeoutMs = 5000;
+constexpr int WindowMessageMs = 5000;
 
 int parityIndexOf(int serialParity)
 {
@@ -130,7 +130,7 @@ void ConnectionPage::restore()
         m_ui->statusbar->showMessage(tr("The port %1 of the last session is not there: plug in "
                                         "the converter, or choose another port.")
                                          .arg(remembered.port),
-                                     StatusTimeoutMs);
+                                     WindowMessageMs);
 }
 
 bool ConnectionPage::eventFilter(QObject *watched, QEvent *event)

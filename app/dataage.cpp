@@ -12,7 +12,7 @@ namespace {
 // Old values stay readable, but no longer look like what the sensor says now.
 constexpr qreal OldOpacity = 0.35;
 
-QString timeText(const QDateTime &time)
+QString clockText(const QDateTime &time)
 {
     return time.toString(QStringLiteral("HH:mm:ss"));
 }
@@ -81,7 +81,7 @@ void DataAge::linkStateChanged(LinkMonitor::State state)
 {
     const LinkMonitor::State previous = m_linkState;
     m_linkState = state;
-    const QString at = timeText(m_link->since());
+    const QString at = clockText(m_link->since());
     switch (state) {
     case LinkMonitor::State::NotAnswering:
         makeOld(tr("the sensor stopped answering at %1").arg(at));
@@ -143,7 +143,7 @@ void DataAge::makeOld(const QString &reason)
 
 QString DataAge::partText(Group group, const QString &what) const
 {
-    const QString at = timeText(m_groups[group].receivedAt);
+    const QString at = clockText(m_groups[group].receivedAt);
     if (isCurrent(group))
         return tr("%1 received %2").arg(what, at);
     return tr("%1 from %2 (old)").arg(what, at);

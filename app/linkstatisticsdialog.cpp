@@ -30,7 +30,7 @@ QString exceptionName(quint8 code)
     }
 }
 
-QString timeText(const QDateTime &when)
+QString timeOrNever(const QDateTime &when)
 {
     return when.isValid() ? when.toString(QStringLiteral("HH:mm:ss"))
                           : LinkStatisticsDialog::tr("never");
@@ -140,6 +140,6 @@ void LinkStatisticsDialog::refresh()
     m_strayAnswers->setText(QString::number(s.strayAnswers));
     m_roundTrip->setText(msText(s.lastRoundTripMs) + QStringLiteral(" / ") +
                          msText(s.meanRoundTripMs));
-    m_lastAnswer->setText(timeText(s.lastAnswer));
-    m_lastFailure->setText(timeText(s.lastFailure));
+    m_lastAnswer->setText(timeOrNever(s.lastAnswer));
+    m_lastFailure->setText(timeOrNever(s.lastFailure));
 }

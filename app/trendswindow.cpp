@@ -18,7 +18,7 @@ constexpr double ViewSeconds = 10 * 60;
 // hold up the next request of continuous mode.
 constexpr int RedrawMs = 1000;
 
-double celsius(quint16 raw)
+double celsiusValue(quint16 raw)
 {
     // Exact to the hundredth, as the recording writes it.
     return Brisca::celsiusHundredths(raw) / 100.0;
@@ -196,11 +196,11 @@ void TrendsWindow::addSample(const Recording::Sample &sample, bool freshMeasurem
     const double key = sample.time.toMSecsSinceEpoch() / 1000.0;
     // No breach is reported as 0; a gap in the line says so better than -273.15 °C would.
     const double breach = m.app3HighestBreachTemp == 0 ? std::numeric_limits<double>::quiet_NaN()
-                                                       : celsius(m.app3HighestBreachTemp);
-    const double values[SeriesCount] = {celsius(m.app1MinTemp),
-                                        celsius(m.app1AvgTemp),
-                                        celsius(m.app1MaxTemp),
-                                        celsius(m.app2AvgTemp),
+                                                       : celsiusValue(m.app3HighestBreachTemp);
+    const double values[SeriesCount] = {celsiusValue(m.app1MinTemp),
+                                        celsiusValue(m.app1AvgTemp),
+                                        celsiusValue(m.app1MaxTemp),
+                                        celsiusValue(m.app2AvgTemp),
                                         breach,
                                         double(m.app3Counter)};
     for (int s = 0; s < SeriesCount; ++s) {
@@ -230,7 +230,7 @@ void TrendsWindow::updateThresholds(const Recording::Measurements &m)
     m_thresholdsKnown = false;
     for (size_t t = 0; t < m_thresholds.size(); ++t) {
         m_thresholdsKnown = m_thresholdsKnown || raw[t] != 0;
-        const double y = celsius(raw[t]);
+        const double y = celsiusValue(raw[t]);
         m_thresholds[t]->point1->setCoords(0, y);
         m_thresholds[t]->point2->setCoords(1, y);
         m_thresholdLabels[t]->position->setCoords(0.995, y);

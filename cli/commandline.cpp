@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "translation_p.h"
 
 #include "command.h"
 #include "configcommands.h"
@@ -26,11 +27,6 @@ namespace {
 template <typename T> Command *create(QObject *parent)
 {
     return new T(parent);
-}
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("BriscaCli", text);
 }
 
 QString exitStatusHelp()

@@ -1,4 +1,5 @@
 #include "configcommands.h"
+#include "translation_p.h"
 
 #include "briscadevice.h"
 #include "sensorconfigurator.h"
@@ -17,11 +18,6 @@ using namespace BriscaConfig;
 using Outcome = SensorConfigurator::Outcome;
 
 namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("BriscaCli", text);
-}
 
 // Columns padded to their widest cell; the last one runs free.
 QString table(const QVector<QStringList> &rows)

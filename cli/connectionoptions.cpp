@@ -1,4 +1,5 @@
 #include "connectionoptions.h"
+#include "translation_p.h"
 
 #include "briscaregisters.h"
 
@@ -9,11 +10,6 @@
 namespace BriscaCli {
 
 namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("BriscaCli", text);
-}
 
 // Below this QModbusClient refuses the timeout; above it a script is better off retrying.
 constexpr int MinTimeoutMs = 10;

@@ -1,4 +1,5 @@
 #include "sensorreport.h"
+#include "translation_p.h"
 
 #include "briscadevice.h"
 #include "briscaregisters.h"
@@ -14,11 +15,6 @@
 namespace BriscaCli::SensorReport {
 
 namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("BriscaCli", text);
-}
 
 using Lines = QVector<QPair<QString, QString>>;
 

@@ -1,4 +1,5 @@
 #include "configuration.h"
+#include "translation_p.h"
 
 #include "briscadevice.h"
 #include "settingcatalog.h"
@@ -14,11 +15,6 @@ namespace BriscaConfig {
 const char Configuration::FormatName[] = "velmora-brisca-configuration";
 
 namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("BriscaConfig", text);
-}
 
 const QString SettingsKey = QStringLiteral("settings");
 const QString BusKey = QStringLiteral("bus");

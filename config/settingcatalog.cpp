@@ -1,4 +1,5 @@
 #include "settingcatalog.h"
+#include "translation_p.h"
 
 #include "briscadevice.h"
 #include "briscaregisters.h"
@@ -14,11 +15,6 @@
 namespace BriscaConfig {
 
 namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("BriscaConfig", text);
-}
 
 constexpr auto Coils = QModbusDataUnit::Coils;
 constexpr auto Holding = QModbusDataUnit::HoldingRegisters;

@@ -1,4 +1,5 @@
 #include "recordingformat.h"
+#include "translation_p.h"
 
 #include "briscaregisters.h"
 
@@ -110,11 +111,6 @@ bool parseNumber(const char *begin, const char *end, unsigned max, unsigned *val
         return false;
     *value = v;
     return true;
-}
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Recording", text);
 }
 
 QString columnName(int column)

@@ -1,4 +1,5 @@
 #include "recordingreader.h"
+#include "translation_p.h"
 
 #include "recordingformat.h"
 
@@ -8,11 +9,6 @@
 namespace Recording {
 
 namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Recording", text);
-}
 
 // A row of a recording is about 10 KiB; a line far longer is not one, and reading it whole
 // would only cost memory.

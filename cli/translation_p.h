@@ -1,0 +1,13 @@
+#pragma once
+#include <QCoreApplication>
+#include <QString>
+
+namespace BriscaCli {
+
+// The library's messages share one translation context, whichever file writes them.
+inline QString tr(const char *text)
+{
+    return QCoreApplication::translate("BriscaCli", text);
+}
+
+} // namespace BriscaCli
