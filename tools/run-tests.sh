@@ -4,6 +4,11 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a while.
 # Every stage runs even when an earlier one failed; the script exits non-zero on any failure.
 #
+# Both builds are unity builds: most of a file's compile time goes on Qt's and QCustomPlot's
+# headers, and a fresh build compiles every file once. The suites spend most of their time
+# waiting for the line (answers, timeouts, silence), so more of them run at once than there
+# are cores.
+#
 # FUZZ_SECONDS (default 60) sets how long each fuzz target runs.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,10 +25,29 @@ stage() {
     echo "=== $* ($(date +%T))"
 }
 
+# The clang build of stages 3 and 4 starts now, beside stage 1 and at the lowest priority: it
+# takes the processor time the ordinary build leaves between its steps and the suites leave
+# while they wait for the line, and never the time they need.
+# One clang build serves both stages: the fuzz configuration builds everything with both
+# sanitizers and the fuzzers' coverage counters, which a program without the fuzzing engine
+# never reads; -O1 and line tables only, as sanitizer builds usually are, keep the reports'
+# stacks. Built with clang: gcc's combined runtime writes UndefinedBehaviorSanitizer reports
+# to stderr whatever log_path says, and a child's stderr is read by the test, not shown.
+asan_dir="$top/build-asan"
+asan_flags="-O1 -gline-tables-only -DNDEBUG"
+mkdir -p "$asan_dir"
+nice -n 19 bash "$top/tools/build.sh" "$asan_dir" -DBRISCA_FUZZ=ON -DBRISCA_EXTRAS=OFF \
+    -DCMAKE_UNITY_BUILD=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$asan_flags" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$asan_flags" \
+    >"$asan_dir/build.log" 2>&1 &
+asan_build=$!
+
 # --- 1. The ordinary build and suite ---
 stage "build and test"
-if bash "$top/tools/build.sh" "$top/build" &&
-    (cd "$top/build" && ctest --output-on-failure --timeout 600 -j "$jobs"); then
+# Release: the same optimisation as the default build, without the debugging information
+# that neither the suites nor the package need.
+if bash "$top/tools/build.sh" "$top/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_UNITY_BUILD=ON &&
+    (cd "$top/build" && ctest --output-on-failure --timeout 600 -j $((jobs * 4))); then
     :
 else
     failed+=("tests")
@@ -66,19 +90,20 @@ fi
 # --- 3. The same suite with the sanitizers ---
 # Reports go to files rather than to each test's output, so that those of child processes
 # (the virtual sensor started by the window suites) are caught as well; any file is a failure.
-# Built with clang: gcc's combined runtime writes UndefinedBehaviorSanitizer reports to
-# stderr whatever log_path says, and a child's stderr is read by the test, not shown.
-stage "sanitizer build and test"
-asan_logs="$top/build-asan/sanitizer-logs"
-if bash "$top/tools/build.sh" "$top/build-asan" -DBRISCA_SANITIZE=ON -DBRISCA_EXTRAS=OFF \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++; then
+# Fewer suites at once than in stage 1: sanitized, they compute about five times as much,
+# and the fault matrix's short reply timeout must not run out on a starved processor.
+stage "sanitizer suite (built beside stage 1)"
+asan_logs="$asan_dir/sanitizer-logs"
+asan_built=false
+if wait "$asan_build"; then
+    asan_built=true
     rm -rf "$asan_logs"
     mkdir -p "$asan_logs"
-    if ! (cd "$top/build-asan" &&
+    if ! (cd "$asan_dir" &&
         ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:log_path=$asan_logs/asan" \
             UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$asan_logs/ubsan" \
             LSAN_OPTIONS="suppressions=$top/tests/sanitizer/lsan.supp:print_suppressions=0" \
-            ctest --output-on-failure --timeout 900 -j "$jobs"); then
+            ctest --output-on-failure --timeout 900 -j $((jobs * 3 / 2))); then
         failed+=("sanitizer tests")
     fi
     if compgen -G "$asan_logs/*" >/dev/null; then
@@ -89,20 +114,20 @@ if bash "$top/tools/build.sh" "$top/build-asan" -DBRISCA_SANITIZE=ON -DBRISCA_EX
         failed+=("sanitizer reports")
     fi
 else
+    tail -n 80 "$asan_dir/build.log"
     failed+=("sanitizer build")
 fi
 
 # --- 4. The fuzz targets, from their seed corpus ---
 # New inputs go to a scratch folder so the committed corpus stays as it is; crashes and
-# broken checks leave their input in build-fuzz/findings/<target>/.
-stage "fuzz build and ${fuzz_seconds} s per target"
-fuzz_dir="$top/build-fuzz"
-if cmake -S "$top" -B "$fuzz_dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DBRISCA_FUZZ=ON >/dev/null && cmake --build "$fuzz_dir" -j "$jobs" --target "${fuzz_targets[@]}"; then
+# broken checks leave their input in build-asan/findings/<target>/. The seed corpus and the
+# reproducers are run first, checks included.
+stage "fuzz ${fuzz_seconds} s per target"
+if $asan_built; then
     pids=()
     for target in "${fuzz_targets[@]}"; do
-        work="$fuzz_dir/fuzz-work/$target"
-        findings="$fuzz_dir/findings/$target"
+        work="$asan_dir/fuzz-work/$target"
+        findings="$asan_dir/findings/$target"
         rm -rf "$work" "$findings"
         mkdir -p "$work" "$findings"
         seeds=("$top/tests/fuzz/corpus/$target")
@@ -111,20 +136,20 @@ if cmake -S "$top" -B "$fuzz_dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_
         fi
         LSAN_OPTIONS="suppressions=$top/tests/sanitizer/lsan.supp:print_suppressions=0" \
             UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
-            "$fuzz_dir/tests/fuzz/$target" -max_total_time="$fuzz_seconds" -max_len=16384 \
+            "$asan_dir/tests/fuzz/$target" -max_total_time="$fuzz_seconds" -max_len=16384 \
             -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
-            "$work" "${seeds[@]}" >"$fuzz_dir/$target.log" 2>&1 &
+            "$work" "${seeds[@]}" >"$asan_dir/$target.log" 2>&1 &
         pids+=($!)
     done
     for i in "${!fuzz_targets[@]}"; do
         target=${fuzz_targets[$i]}
         if wait "${pids[$i]}"; then
-            echo "$target: $(grep -E '^Done [0-9]+ runs' "$fuzz_dir/$target.log" || true)"
+            echo "$target: $(grep -E '^Done [0-9]+ runs' "$asan_dir/$target.log" || true)"
             grep -E '^stat::(number_of_executed_units|peak_rss_mb)|#[0-9]+.*DONE' \
-                "$fuzz_dir/$target.log" || true
+                "$asan_dir/$target.log" || true
         else
             echo "--- $target failed; its log:"
-            tail -n 80 "$fuzz_dir/$target.log"
+            tail -n 80 "$asan_dir/$target.log"
             failed+=("$target")
         fi
     done
