@@ -29,10 +29,10 @@ stage() {
 # takes the processor time the ordinary build leaves between its steps and the suites leave
 # while they wait for the line, and never the time they need.
 # One clang build serves both stages: the fuzz configuration builds everything with both
-# sanitizers and the fuzzers' coverage counters, which a program without the fuzzing engine
-# never reads; -O1 and line tables only, as sanitizer builds usually are, keep the reports'
-# stacks. Built with clang: gcc's combined runtime writes UndefinedBehaviorSanitizer reports
-# to stderr whatever log_path says, and a child's stderr is read by the test, not shown.
+# sanitizers, and the fuzz targets beside the suites; -O1 and line tables only, as sanitizer
+# builds usually are, keep the reports' stacks. Built with clang: gcc's combined runtime
+# writes UndefinedBehaviorSanitizer reports to stderr whatever log_path says, and a child's
+# stderr is read by the test, not shown.
 asan_dir="$top/build-asan"
 asan_flags="-O1 -gline-tables-only -DNDEBUG"
 mkdir -p "$asan_dir"
