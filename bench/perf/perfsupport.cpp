@@ -2,13 +2,13 @@
 
 #include "briscaregisters.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
-#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -99,14 +99,24 @@ QJsonObject sensorMap(int baud)
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
+    // A real event loop, as the program runs it: no sleeps of its own between events, which
+    // the soak's loop watch would count as the program's gaps.
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start();
+    deadline.start(timeoutMs);
+    loop.exec();
+    return done();
 }
 
 long statusKiB(const char *field)

@@ -11,6 +11,7 @@
 #include "briscadevice.h"
 #include "image.h"
 #include "mainwindow.h"
+#include "perfsupport.h"
 #include "soakfigures.h"
 
 #include <QApplication>
@@ -30,8 +31,8 @@
 
 namespace {
 
+using Perf::waitUntil;
 using Reliability::LoopWatch;
-using Reliability::waitUntil;
 
 // One request in a hundred: mostly lost answers and damaged ones (a later try gets
 // through), some refused (the operation fails; on the last chunk of a frame this ends

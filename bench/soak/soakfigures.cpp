@@ -1,11 +1,12 @@
 #include "soakfigures.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSaveFile>
+
+#include <functional>
 
 namespace Reliability {
 
@@ -55,26 +56,6 @@ qint64 LoopWatch::runQueueWaitNs()
         return 0;
     const QList<QByteArray> fields = file.readAll().simplified().split(' ');
     return fields.size() >= 2 ? fields.at(1).toLongLong() : 0;
-}
-
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(2);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start();
-    deadline.start(timeoutMs);
-    loop.exec();
-    return done();
 }
 
 // --- The figures document ---------------------------------------------------------------

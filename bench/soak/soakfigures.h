@@ -5,8 +5,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <functional>
-
 // What the soak measures besides the window itself, and where its figures go.
 namespace Reliability {
 
@@ -35,9 +33,6 @@ private:
     qint64 m_longest = 0;
     qint64 m_longestOwn = 0;
 };
-
-// Runs the event loop as the program does until `done` holds or `timeoutMs` passed.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs);
 
 // The figures document: generated sections between `<!-- NAME:begin -->` and
 // `<!-- NAME:end -->`. With BRISCA_WRITE_DOCS=1 it is docs/reliability.md of the source
