@@ -154,7 +154,7 @@ if $asan_built; then
         fi
     done
 else
-    failed+=("fuzz build")
+    failed+=("fuzz (nothing to run without the clang build)")
 fi
 
 echo
